@@ -1,0 +1,16 @@
+#pragma once
+
+#include "log4qt/logger.h"
+
+#include <QString>
+
+namespace Log4Qt {
+
+/// Hands out one logger per name; the manager owns them for the life of the process.
+class LogManager {
+public:
+    static Logger* logger(const QString& name, const QString& repository = QString());
+    static Logger* rootLogger();
+};
+
+} // namespace Log4Qt
