@@ -52,8 +52,10 @@ public:
     virtual int getWaitPaymentStatusDuration() const = 0;
     virtual int getStatusRequestsInterval() const = 0;
     virtual void cancelPaymentByQRCodeInQueue(const PaymentProcessingRequest& request) = 0;
-    virtual PaymentProcessingAnswer paymentByQRCodeOnPinPad(const PaymentProcessingRequest& request) = 0;
-    virtual PaymentProcessingAnswer cancelByQRCodeOnPinPad(const PaymentProcessingRequest& request) = 0;
+    virtual PaymentProcessingAnswer
+    paymentByQRCodeOnPinPad(const PaymentProcessingRequest& request) = 0;
+    virtual PaymentProcessingAnswer
+    cancelByQRCodeOnPinPad(const PaymentProcessingRequest& request) = 0;
     virtual void setProcessingDirectory(const QString& directory) = 0;
     virtual bool interruptPayment() = 0;
     virtual int getValutCodeForGetHashedCardNumber() const = 0;

@@ -27,8 +27,14 @@ bool BasicPaymentProcessing::isCancelEnable(PaymentProcessingRequest::Type type)
     return supportedCancelTypes.count(type) != 0;
 }
 
-bool BasicPaymentProcessing::isCheckTotalsEnable() const { return false; }
-bool BasicPaymentProcessing::isUsePaymentAsDiscount() const { return false; }
+bool BasicPaymentProcessing::isCheckTotalsEnable() const
+{
+    return false;
+}
+bool BasicPaymentProcessing::isUsePaymentAsDiscount() const
+{
+    return false;
+}
 
 PaymentProcessingAnswer BasicPaymentProcessing::payment(const PaymentProcessingRequest&)
 {
@@ -47,8 +53,8 @@ PaymentProcessingAnswer BasicPaymentProcessing::cancel(const PaymentProcessingRe
 
 PaymentProcessingAnswer BasicPaymentProcessing::checkTotals(int)
 {
-    return makeResult(tr::Tr("basicPaymentProcessingCheckTotals",
-                             "Операция печати короткого отчета недоступна"));
+    return makeResult(
+        tr::Tr("basicPaymentProcessingCheckTotals", "Операция печати короткого отчета недоступна"));
 }
 
 PaymentProcessingAnswer BasicPaymentProcessing::checkTotalsByMerchantId(const QString&)
@@ -65,8 +71,8 @@ PaymentProcessingAnswer BasicPaymentProcessing::printCopy(int)
 
 PaymentProcessingAnswer BasicPaymentProcessing::printReport()
 {
-    return makeResult(tr::Tr("basicPaymentProcessingPrintReport",
-                             "Операция печати полного отчета недоступна"));
+    return makeResult(
+        tr::Tr("basicPaymentProcessingPrintReport", "Операция печати полного отчета недоступна"));
 }
 
 PaymentProcessingAnswer BasicPaymentProcessing::printReportByMerchantId(const QString&)
@@ -130,8 +136,14 @@ QMap<EPaymentProcessingInfo::MessageType, tr::Tr> BasicPaymentProcessing::getMes
     return {};
 }
 
-QString BasicPaymentProcessing::getDialogScanMask() const { return QStringLiteral(".*"); }
-QString BasicPaymentProcessing::getDialogImagePath() const { return dialogImagePath; }
+QString BasicPaymentProcessing::getDialogScanMask() const
+{
+    return QStringLiteral(".*");
+}
+QString BasicPaymentProcessing::getDialogImagePath() const
+{
+    return dialogImagePath;
+}
 
 PaymentProcessingAnswer BasicPaymentProcessing::testConnection()
 {
@@ -167,7 +179,10 @@ int BasicPaymentProcessing::getWaitPaymentStatusDuration() const
     return getWaitPaymentByQRCodeDuration();
 }
 
-int BasicPaymentProcessing::getStatusRequestsInterval() const { return statusRequestsInterval; }
+int BasicPaymentProcessing::getStatusRequestsInterval() const
+{
+    return statusRequestsInterval;
+}
 
 void BasicPaymentProcessing::cancelPaymentByQRCodeInQueue(const PaymentProcessingRequest&) {}
 
@@ -192,8 +207,14 @@ void BasicPaymentProcessing::setProcessingDirectory(const QString& directory)
     }
 }
 
-bool BasicPaymentProcessing::interruptPayment() { return false; }
-int BasicPaymentProcessing::getValutCodeForGetHashedCardNumber() const { return -1; }
+bool BasicPaymentProcessing::interruptPayment()
+{
+    return false;
+}
+int BasicPaymentProcessing::getValutCodeForGetHashedCardNumber() const
+{
+    return -1;
+}
 
 PaymentProcessingAnswer BasicPaymentProcessing::getHashedCardNumber()
 {
@@ -201,7 +222,10 @@ PaymentProcessingAnswer BasicPaymentProcessing::getHashedCardNumber()
                              "Операция получения хэшированного номера карты недоступна"));
 }
 
-bool BasicPaymentProcessing::sendEnqueuedMessage(const QMap<QString, QVariant>&) { return false; }
+bool BasicPaymentProcessing::sendEnqueuedMessage(const QMap<QString, QVariant>&)
+{
+    return false;
+}
 
 PaymentProcessingAnswer BasicPaymentProcessing::makeResult(const tr::Tr& message)
 {

@@ -51,8 +51,10 @@ public:
     int getWaitPaymentStatusDuration() const override;
     int getStatusRequestsInterval() const override;
     void cancelPaymentByQRCodeInQueue(const PaymentProcessingRequest& request) override;
-    PaymentProcessingAnswer paymentByQRCodeOnPinPad(const PaymentProcessingRequest& request) override;
-    PaymentProcessingAnswer cancelByQRCodeOnPinPad(const PaymentProcessingRequest& request) override;
+    PaymentProcessingAnswer
+    paymentByQRCodeOnPinPad(const PaymentProcessingRequest& request) override;
+    PaymentProcessingAnswer
+    cancelByQRCodeOnPinPad(const PaymentProcessingRequest& request) override;
     void setProcessingDirectory(const QString& directory) override;
     bool interruptPayment() override;
     int getValutCodeForGetHashedCardNumber() const override;

@@ -18,6 +18,23 @@ class RestClientPrivate;
 class RestClient : public QObject {
     Q_OBJECT
 public:
+    /// What error() reports.
+    enum Error {
+        NoError = 0,
+        ConnectFailed,
+        HostNotFound,
+        Timeout,
+        TlsFailed,
+        HttpStatus,
+        AnswerTooLarge,
+        InsecureUrl,
+        InvalidUrl,
+        ConnectionLost,
+        OtherFailure,
+    };
+    /// Answers larger than this are refused rather than read whole.
+    static constexpr qint64 MaxAnswerBytes = 1024 * 1024;
+
     explicit RestClient(QObject* parent = nullptr);
     ~RestClient() override;
 
@@ -34,9 +51,10 @@ public:
     /// HTTP status of the answer, 0 when none arrived.
     virtual int httpStatus() const;
 
-    /// Adds trusted CA certificates (PEM) for every later client in this process,
-    /// on top of the system store and $STROVA_CA_FILE.
-    static void addTrustedCaFile(const QString& pemFile);
+    /// Adds trusted CA certificates (PEM) for every later client in this process, on top
+    /// of the system store and the file named by $STROVA_CA_FILE. Returns false when the
+    /// file holds no certificate.
+    static bool addTrustedCaFile(const QString& pemFile);
 
 private:
     QScopedPointer<RestClientPrivate> d;

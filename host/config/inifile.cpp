@@ -26,9 +26,8 @@ bool IniFile::refresh()
     }
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(strovaConfig).noquote()
-            << QStringLiteral("cannot read configuration file %1: %2")
-                   .arg(m_path, file.errorString());
+        qCWarning(strovaConfig).noquote() << QStringLiteral("cannot read configuration file %1: %2")
+                                                 .arg(m_path, file.errorString());
         return false;
     }
     m_present = true;
@@ -49,11 +48,10 @@ void IniFile::parse(const QByteArray& content)
             continue;
         }
         auto malformed = [&](const char* why) {
-            qCWarning(strovaConfig).noquote()
-                << QStringLiteral("%1:%2: %3; line skipped")
-                       .arg(m_path)
-                       .arg(index + 1)
-                       .arg(QLatin1String(why));
+            qCWarning(strovaConfig).noquote() << QStringLiteral("%1:%2: %3; line skipped")
+                                                     .arg(m_path)
+                                                     .arg(index + 1)
+                                                     .arg(QLatin1String(why));
         };
         if (line.startsWith('[')) {
             if (!line.endsWith(']') || line.size() < 3) {

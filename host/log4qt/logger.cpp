@@ -19,9 +19,15 @@ Logger::Logger(const QString& name)
 {
 }
 
-QString Logger::name() const { return QString::fromUtf8(m_name); }
+QString Logger::name() const
+{
+    return QString::fromUtf8(m_name);
+}
 
-void Logger::info(const char* text) const { info(QString::fromUtf8(text)); }
+void Logger::info(const char* text) const
+{
+    info(QString::fromUtf8(text));
+}
 void Logger::info(const char* text, const QString& argument) const
 {
     info(filled(text, argument));
@@ -33,7 +39,10 @@ void Logger::info(const QString& text) const
     }
 }
 
-void Logger::warn(const char* text) const { warn(QString::fromUtf8(text)); }
+void Logger::warn(const char* text) const
+{
+    warn(QString::fromUtf8(text));
+}
 void Logger::warn(const char* text, const QString& argument) const
 {
     warn(filled(text, argument));
@@ -41,12 +50,14 @@ void Logger::warn(const char* text, const QString& argument) const
 void Logger::warn(const QString& text) const
 {
     if (m_category.isWarningEnabled()) {
-        QMessageLogger(nullptr, 0, nullptr, m_category.categoryName()).warning().noquote()
-            << text;
+        QMessageLogger(nullptr, 0, nullptr, m_category.categoryName()).warning().noquote() << text;
     }
 }
 
-void Logger::error(const char* text) const { error(QString::fromUtf8(text)); }
+void Logger::error(const char* text) const
+{
+    error(QString::fromUtf8(text));
+}
 void Logger::error(const char* text, const QString& argument) const
 {
     error(filled(text, argument));
@@ -54,8 +65,7 @@ void Logger::error(const char* text, const QString& argument) const
 void Logger::error(const QString& text) const
 {
     if (m_category.isCriticalEnabled()) {
-        QMessageLogger(nullptr, 0, nullptr, m_category.categoryName()).critical().noquote()
-            << text;
+        QMessageLogger(nullptr, 0, nullptr, m_category.categoryName()).critical().noquote() << text;
     }
 }
 

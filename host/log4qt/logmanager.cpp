@@ -34,6 +34,9 @@ Logger* LogManager::logger(const QString& name, const QString&)
     return slot.get();
 }
 
-Logger* LogManager::rootLogger() { return logger(QString()); }
+Logger* LogManager::rootLogger()
+{
+    return logger(QString());
+}
 
 } // namespace Log4Qt

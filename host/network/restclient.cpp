@@ -1,24 +1,159 @@
 #include "restclient.h"
 
-// Placeholder transport: reports every exchange as failed, never as sent.
-class RestClientPrivate {};
+#include "curlexchange.h"
+#include "networklogging.h"
+#include "trustedcertificates.h"
+
+#include <QJsonParseError>
+
+Q_LOGGING_CATEGORY(strovaNetwork, "strova.network")
+
+class RestClientPrivate {
+public:
+    qint64 timeout = 30000;
+    int error = RestClient::NoError;
+    bool uploadedButAborted = false;
+    int httpStatus = 0;
+    tr::Tr errorText;
+    QJsonDocument answer;
+};
+
+namespace {
+
+tr::Tr textFor(int error, int httpStatus)
+{
+    switch (error) {
+    case RestClient::NoError:
+        return {};
+    case RestClient::ConnectFailed:
+        return tr::Tr("restClientConnectFailed", "Нет связи с сервером платежной системы");
+    case RestClient::HostNotFound:
+        return tr::Tr("restClientHostNotFound", "Сервер платежной системы не найден");
+    case RestClient::Timeout:
+        return tr::Tr("restClientTimeout", "Превышено время ожидания ответа сервера");
+    case RestClient::TlsFailed:
+        return tr::Tr("restClientTlsFailed", "Ошибка защищенного соединения с сервером");
+    case RestClient::HttpStatus:
+        return tr::Tr("restClientHttpStatus", "Сервер ответил ошибкой HTTP %1")
+            .arg(QString::number(httpStatus));
+    case RestClient::AnswerTooLarge:
+        return tr::Tr("restClientAnswerTooLarge", "Ответ сервера слишком велик");
+    case RestClient::InsecureUrl:
+        return tr::Tr("restClientInsecureUrl",
+                      "Небезопасный адрес сервера: разрешено только https://");
+    case RestClient::InvalidUrl:
+        return tr::Tr("restClientInvalidUrl", "Некорректный адрес сервера");
+    case RestClient::ConnectionLost:
+        return tr::Tr("restClientConnectionLost", "Соединение с сервером прервано");
+    default:
+        return tr::Tr("restClientFailed", "Ошибка обмена данными с сервером");
+    }
+}
+
+bool isLoopback(const QUrl& url)
+{
+    const QString host = url.host().toLower();
+    if (host == "localhost" || host == "::1") {
+        return true;
+    }
+    const QStringList parts = host.split('.');
+    if (parts.size() != 4 || parts[0] != "127") {
+        return false;
+    }
+    for (const QString& part : parts) {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        if (!ok || value < 0 || value > 255) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 RestClient::RestClient(QObject* parent) : QObject(parent), d(new RestClientPrivate) {}
+
 RestClient::~RestClient() = default;
-void RestClient::setTimeout(qint64) {}
-bool RestClient::send(int, const QUrl&, const QJsonDocument&, const QHash<QString, QString>&)
+
+void RestClient::setTimeout(qint64 milliseconds)
 {
-    return false;
+    d->timeout = milliseconds;
 }
-int RestClient::error() const { return 1; }
-bool RestClient::isUploadedButAborted() const { return false; }
+
+bool RestClient::send(int operation, const QUrl& url, const QJsonDocument& document,
+                      const QHash<QString, QString>& headers)
+{
+    const qint64 timeout = d->timeout;
+    *d = RestClientPrivate();
+    d->timeout = timeout;
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() || (scheme != "https" && scheme != "http")) {
+        d->error = InvalidUrl;
+    } else if (scheme == "http" && !isLoopback(url)) {
+        d->error = InsecureUrl;
+    }
+    if (d->error != NoError) {
+        d->errorText = textFor(d->error, 0);
+        qCWarning(strovaNetwork).noquote()
+            << "request refused before sending:" << d->errorText.key();
+        return false;
+    }
+
+    CurlExchange exchange;
+    exchange.operation = operation;
+    exchange.url = url.toString(QUrl::FullyEncoded).toUtf8();
+    exchange.body = document.isNull() ? QByteArray() : document.toJson(QJsonDocument::Compact);
+    exchange.headers = headers;
+    exchange.timeoutMs = d->timeout;
+    exchange.maxAnswerBytes = MaxAnswerBytes;
+    exchange.perform();
+
+    d->httpStatus = exchange.httpStatus;
+    d->error = exchange.error;
+    d->uploadedButAborted = exchange.uploadedButAborted;
+    if (d->error == NoError) {
+        QJsonParseError parseError{};
+        d->answer = QJsonDocument::fromJson(exchange.answer, &parseError);
+        // An error status counts as an answer only when it carries the provider's JSON object.
+        if (d->httpStatus >= 300 && !d->answer.isObject()) {
+            d->error = HttpStatus;
+            d->answer = QJsonDocument();
+        }
+    }
+    if (d->error != NoError) {
+        d->errorText = textFor(d->error, d->httpStatus);
+        qCWarning(strovaNetwork).noquote()
+            << "exchange failed:" << d->errorText.key() << exchange.detail;
+    }
+    return d->error == NoError;
+}
+
+int RestClient::error() const
+{
+    return d->error;
+}
+bool RestClient::isUploadedButAborted() const
+{
+    return d->uploadedButAborted;
+}
 tr::Tr RestClient::errorText() const
 {
-    return tr::Tr("restClientUnavailable", "Сетевой модуль недоступен");
+    return d->errorText;
 }
-QJsonDocument RestClient::jsonAnswer() const { return {}; }
-int RestClient::httpStatus() const { return 0; }
-void RestClient::addTrustedCaFile(const QString&) {}
+QJsonDocument RestClient::jsonAnswer() const
+{
+    return d->answer;
+}
+int RestClient::httpStatus() const
+{
+    return d->httpStatus;
+}
+
+bool RestClient::addTrustedCaFile(const QString& pemFile)
+{
+    return trustedcertificates::addFile(pemFile);
+}
 
 template <> QSharedPointer<RestClient> MockFactory<RestClient>::defaultCreator()
 {

@@ -14,14 +14,20 @@ Tr& Tr::arg(const Tr& argument)
     return *this;
 }
 
-Tr& Tr::arg(const QString& plainText) { return arg(Tr(QString(), plainText)); }
+Tr& Tr::arg(const QString& plainText)
+{
+    return arg(Tr(QString(), plainText));
+}
 
 bool Tr::isEmpty() const
 {
     return m_key.isEmpty() && m_text.isEmpty() && m_arguments.isEmpty();
 }
 
-QString Tr::key() const { return m_key; }
+QString Tr::key() const
+{
+    return m_key;
+}
 
 QString Tr::ru() const
 {
@@ -32,7 +38,10 @@ QString Tr::ru() const
     return text;
 }
 
-QString Tr::context() const { return m_context; }
+QString Tr::context() const
+{
+    return m_context;
+}
 
 bool Tr::operator==(const Tr& other) const
 {

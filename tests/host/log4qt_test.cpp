@@ -32,7 +32,8 @@ TEST(Log4QtFacade, LinesReachTheMessageHandlerWithLevelAndCategory)
     ASSERT_EQ(lines.size(), 6);
     EXPECT_EQ(lines[0], QString::fromUtf8("INFO Оплата на сумму 15.00"));
     EXPECT_EQ(lines[1], QString::fromUtf8("INFO просто"));
-    EXPECT_EQ(lines[2], QString::fromUtf8("WARN Данные переданы на сервер, но ответ не был получен"));
+    EXPECT_EQ(lines[2],
+              QString::fromUtf8("WARN Данные переданы на сервер, но ответ не был получен"));
     EXPECT_EQ(lines[3], QString::fromUtf8("ERROR Сервер вернул сообщение об ошибке: Нет денег"));
     EXPECT_EQ(lines[4], QString::fromUtf8("ERROR Ошибка %1 без аргумента"))
         << "a QString line is written as it is";

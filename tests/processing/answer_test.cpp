@@ -97,11 +97,15 @@ TEST(PaymentProcessingAnswer, EqualityIgnoresOnlyQrCodeAndTerminalId)
         [](PaymentProcessingAnswer& a) { a.setPosName("x"); },
         [](PaymentProcessingAnswer& a) { a.setBalance(2); },
         [](PaymentProcessingAnswer& a) { a.setDiscCardNumber("x"); },
-        [](PaymentProcessingAnswer& a) { a.setLoyaltyCards({"l2", "l1"}); },
+        [](PaymentProcessingAnswer& a) {
+            a.setLoyaltyCards({"l2", "l1"});
+        },
         [](PaymentProcessingAnswer& a) { a.setHashedCardNumber("x"); },
         [](PaymentProcessingAnswer& a) { a.setCardMark(CardMarkVisa); },
         [](PaymentProcessingAnswer& a) { a.setPaymentMethod(PaymentMethodCard); },
-        [](PaymentProcessingAnswer& a) { a.setAdditionalInfo({{"rrn", "rrn-1"}}); },
+        [](PaymentProcessingAnswer& a) {
+            a.setAdditionalInfo({{"rrn", "rrn-1"}});
+        },
         [](PaymentProcessingAnswer& a) { a.setAdditionalData("other"); },
     };
     for (size_t i = 0; i < std::size(mutations); ++i) {

@@ -11,7 +11,10 @@ namespace {
 
 using processing::pacingDelayMicroseconds;
 
-timespec at(long seconds, long nanoseconds) { return timespec{seconds, nanoseconds}; }
+timespec at(long seconds, long nanoseconds)
+{
+    return timespec{seconds, nanoseconds};
+}
 
 TEST(OperationPacing, DelayArithmetic)
 {
@@ -59,15 +62,14 @@ std::chrono::milliseconds timed(const std::function<void()>& action)
 {
     const auto start = std::chrono::steady_clock::now();
     action();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start);
 }
 
 TEST(OperationPacing, SleepsForTheRestOfThePause)
 {
     StampedProcessing processing;
-    EXPECT_LT(timed([&] { processing.waitBeforeNextOperation(5); }).count(), 50)
-        << "no stamp yet";
+    EXPECT_LT(timed([&] { processing.waitBeforeNextOperation(5); }).count(), 50) << "no stamp yet";
 
     processing.stampAgo(std::chrono::milliseconds(700));
     const auto waited = timed([&] { processing.waitBeforeNextOperation(1); });

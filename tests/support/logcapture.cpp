@@ -41,7 +41,10 @@ LogCapture::LogCapture()
     previous = qInstallMessageHandler(handler);
 }
 
-LogCapture::~LogCapture() { qInstallMessageHandler(previous); }
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(previous);
+}
 
 QList<CapturedLine> LogCapture::lines() const
 {

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace sandbox {
+
+/// The reply to one request and how it goes back on the wire.
+struct Delivery {
+    enum class Mode {
+        Normal,
+        Lost,    // the request was read whole; the connection closes without an answer
+        Slow,    // the answer leaves after `delayMs`
+        Trickle, // the answer leaves a byte at a time, `delayMs` apart
+    };
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/json";
+    Mode mode = Mode::Normal;
+    int delayMs = 0;
+};
+
+} // namespace sandbox

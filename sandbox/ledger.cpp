@@ -1,0 +1,60 @@
+#include "ledger.h"
+
+namespace sandbox {
+
+QJsonObject Payment::toJson() const
+{
+    return QJsonObject{{"payment_id", id},
+                       {"transaction_id", transactionId},
+                       {"amount", amount},
+                       {"refunded", refunded},
+                       {"rest", rest()},
+                       {"payment_status", status},
+                       {"client_phone_number", phone},
+                       {"scenario", behaviourName(scenario.behaviour)},
+                       {"polls", polls},
+                       {"fiscal_url", fiscalUrl},
+                       {"created", created.toString(Qt::ISODateWithMs)}};
+}
+
+Payment& Ledger::charge(const QString& transactionId, qint64 amount, const Scenario& scenario,
+                        bool* created)
+{
+    for (Payment& payment : m_payments) {
+        if (payment.transactionId == transactionId) {
+            *created = false;
+            return payment;
+        }
+    }
+    *created = true;
+    Payment payment;
+    payment.id = QString::number(m_nextId++);
+    payment.transactionId = transactionId;
+    payment.amount = amount;
+    payment.status = scenario.behaviour == Behaviour::SettleAtOnce ? "SUCCESS" : "PENDING";
+    payment.phone = QString("+7701%1").arg(payment.id.right(7));
+    payment.scenario = scenario;
+    payment.created = QDateTime::currentDateTimeUtc();
+    if (scenario.behaviour == Behaviour::SettleAfter && scenario.polls == 0) {
+        payment.status = "SUCCESS";
+    }
+    m_payments.append(payment);
+    return m_payments.last();
+}
+
+Payment* Ledger::find(const QString& id)
+{
+    for (Payment& payment : m_payments) {
+        if (payment.id == id) {
+            return &payment;
+        }
+    }
+    return nullptr;
+}
+
+void Ledger::clear()
+{
+    m_payments.clear();
+}
+
+} // namespace sandbox

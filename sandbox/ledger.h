@@ -1,0 +1,44 @@
+#pragma once
+
+#include "scenario.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+namespace sandbox {
+
+/// One wallet payment as the provider keeps it.
+struct Payment {
+    QString id;
+    QString transactionId;
+    qint64 amount = 0;
+    qint64 refunded = 0;
+    QString status; // PENDING, SUCCESS, FAILED, PARTIAL_CANCELLED, REVERSED
+    QString phone;
+    Scenario scenario;
+    int polls = 0;
+    QString fiscalUrl;
+    QDateTime created;
+
+    qint64 rest() const { return amount - refunded; }
+    QJsonObject toJson() const;
+};
+
+/// The sandbox's book of payments. Not locked: its owner serialises access.
+class Ledger {
+public:
+    /// A new payment, or the one made before for the same transaction id.
+    Payment& charge(const QString& transactionId, qint64 amount, const Scenario& scenario,
+                    bool* created);
+    Payment* find(const QString& id);
+    QList<Payment> payments() const { return m_payments; }
+    void clear();
+
+private:
+    QList<Payment> m_payments;
+    qint64 m_nextId = 100000000001;
+};
+
+} // namespace sandbox

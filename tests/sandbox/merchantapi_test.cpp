@@ -1,0 +1,276 @@
+#include "merchantapi.h"
+#include "scenario.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace sandbox;
+
+const QString Base = "/api/quindo-pay/merchant";
+
+class MerchantApiTest : public ::testing::Test {
+protected:
+    MerchantApiTest() : api(options()) {}
+
+    static SandboxOptions options()
+    {
+        SandboxOptions o;
+        o.settleAfterPolls = 2;
+        return o;
+    }
+
+    QHash<QString, QString> headers(qint64 stamp = QDateTime::currentMSecsSinceEpoch(),
+                                    const QString& secret = "sandbox-secret") const
+    {
+        const QString timestamp = QString::number(stamp);
+        const QString digest =
+            QCryptographicHash::hash((timestamp + secret).toUtf8(), QCryptographicHash::Sha1)
+                .toHex();
+        return {{"accept", "application/json"},
+                {"content-type", "application/json"},
+                {"authorization", "merchant-user:" + digest + ':' + timestamp}};
+    }
+
+    QJsonObject call(const QString& method, const QString& path, const QJsonObject& body,
+                     int* status = nullptr, QHash<QString, QString> h = {})
+    {
+        const Delivery reply = api.handle({method, Base + path, h.isEmpty() ? headers() : h,
+                                           QJsonDocument(body).toJson(QJsonDocument::Compact)});
+        if (status) {
+            *status = reply.status;
+        }
+        return QJsonDocument::fromJson(reply.body).object();
+    }
+
+    QJsonObject sale(const QString& token, const QString& transaction, int amount = 1500)
+    {
+        return call("POST", "/payment",
+                    {{"amount", amount},
+                     {"service_id", 5001},
+                     {"otp_data", token},
+                     {"cashbox_code", "till-01"},
+                     {"transaction_id", transaction}});
+    }
+
+    QJsonObject poll(const QString& id)
+    {
+        return call("GET", "/payment/status", {{"service_id", 5001}, {"payment_id", id}});
+    }
+
+    QString settledSale(int amount = 1500)
+    {
+        const QString id =
+            sale("instant", QString("t-%1").arg(++counter), amount).value("payment_id").toString();
+        EXPECT_EQ(poll(id).value("payment_status").toString(), "SUCCESS");
+        return id;
+    }
+
+    MerchantApi api;
+    int counter = 0;
+};
+
+TEST_F(MerchantApiTest, RefusesBadlySignedOrShapedRequests)
+{
+    const QJsonObject body{{"amount", 1500},
+                           {"service_id", 5001},
+                           {"otp_data", "t"},
+                           {"cashbox_code", "till-01"},
+                           {"transaction_id", "x"}};
+    struct Case {
+        const char* what;
+        QHash<QString, QString> headers;
+        QJsonObject body;
+        int code;
+    };
+    auto withHeader = [&](const QString& name, const QString& value) {
+        auto h = headers();
+        h[name] = value;
+        return h;
+    };
+    QJsonObject missing = body;
+    missing.remove("otp_data");
+    QJsonObject wrongType = body;
+    wrongType["amount"] = "1500";
+    QJsonObject fraction = body;
+    fraction["amount"] = 15.5;
+    QJsonObject service = body;
+    service["service_id"] = 1;
+    QJsonObject cashbox = body;
+    cashbox["cashbox_code"] = "other";
+    QJsonObject zero = body;
+    zero["amount"] = 0;
+    const Case cases[] = {
+        {"wrong secret", headers(QDateTime::currentMSecsSinceEpoch(), "guess"), body, 1001},
+        {"other user", withHeader("authorization", "someone:ab:1"), body, 1001},
+        {"no authorization", withHeader("authorization", ""), body, 1001},
+        {"stale", headers(QDateTime::currentMSecsSinceEpoch() - 6 * 60 * 1000), body, 1002},
+        {"future", headers(QDateTime::currentMSecsSinceEpoch() + 6 * 60 * 1000), body, 1002},
+        {"accept", withHeader("accept", "*/*"), body, 1003},
+        {"content type", withHeader("content-type", "text/plain"), body, 1003},
+        {"missing member", headers(), missing, 1005},
+        {"string amount", headers(), wrongType, 1006},
+        {"fractional amount", headers(), fraction, 1006},
+        {"service", headers(), service, 1007},
+        {"cashbox", headers(), cashbox, 1008},
+        {"zero amount", headers(), zero, 1010},
+    };
+    for (const Case& c : cases) {
+        int status = 0;
+        const QJsonObject answer = call("POST", "/payment", c.body, &status, c.headers);
+        EXPECT_EQ(answer.value("error_code").toInt(), c.code) << c.what;
+        EXPECT_FALSE(answer.value("error_message").toString().isEmpty()) << c.what;
+        EXPECT_GE(status, 400) << c.what;
+    }
+    EXPECT_TRUE(api.ledgerJson().value("payments").toArray().isEmpty());
+
+    const Delivery notJson = api.handle({"POST", Base + "/payment", headers(), "nope"});
+    EXPECT_EQ(QJsonDocument::fromJson(notJson.body).object().value("error_code").toInt(), 1004);
+    const Delivery unknown = api.handle({"POST", Base + "/refund", headers(), "{}"});
+    EXPECT_EQ(unknown.status, 404);
+}
+
+TEST_F(MerchantApiTest, SaleSettlesAfterPollsAndRepeatsChargeOnce)
+{
+    const QJsonObject first = sale("shop-token", "tx-1");
+    EXPECT_EQ(first.value("error_code").toInt(-1), 0);
+    EXPECT_EQ(first.value("payment_status").toString(), "PENDING");
+    EXPECT_FALSE(first.value("client_phone_number").toString().isEmpty());
+    const QString id = first.value("payment_id").toString();
+
+    const QJsonObject again = sale("shop-token", "tx-1");
+    EXPECT_EQ(again.value("payment_id").toString(), id);
+    EXPECT_EQ(api.ledgerJson().value("payments").toArray().size(), 1);
+
+    EXPECT_EQ(poll(id).value("payment_status").toString(), "PENDING");
+    EXPECT_EQ(poll(id).value("payment_status").toString(), "SUCCESS");
+    EXPECT_EQ(poll("nope").value("error_code").toInt(), 1009);
+}
+
+TEST_F(MerchantApiTest, TokenScenarios)
+{
+    EXPECT_EQ(sale("instant", "a").value("payment_status").toString(), "SUCCESS");
+    EXPECT_EQ(sale("error", "b").value("error_code").toInt(), 2001);
+
+    const QString declined = sale("decline-1", "c").value("payment_id").toString();
+    const QJsonObject failed = poll(declined);
+    EXPECT_EQ(failed.value("payment_status").toString(), "FAILED");
+    EXPECT_FALSE(failed.value("error_message").toString().isEmpty());
+
+    const QString pending = sale("pending", "d").value("payment_id").toString();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(poll(pending).value("payment_status").toString(), "PENDING");
+    }
+
+    const QString three = sale("settle-3", "e").value("payment_id").toString();
+    poll(three);
+    poll(three);
+    EXPECT_EQ(poll(three).value("payment_status").toString(), "SUCCESS");
+
+    EXPECT_EQ(scenarioForToken("lost", 2).behaviour, Behaviour::Lost);
+    EXPECT_EQ(scenarioForToken("no-id-7", 2).behaviour, Behaviour::WithoutId);
+    EXPECT_EQ(scenarioForToken("anything", 4).polls, 4);
+    EXPECT_EQ(scenarioForToken("LOSTANDFOUND", 2).behaviour, Behaviour::SettleAfter);
+}
+
+TEST_F(MerchantApiTest, ReversalsMoveTheLedgerAndRefuseOverRefund)
+{
+    const QString id = settledSale(1500);
+    int status = 0;
+    QJsonObject over =
+        call("POST", "/partial/reversal", {{"payment_id", id}, {"amount", 1501}}, &status);
+    EXPECT_EQ(over.value("error_code").toInt(), 1011);
+    EXPECT_EQ(status, 409);
+
+    QJsonObject part = call("POST", "/partial/reversal", {{"payment_id", id}, {"amount", 500}});
+    EXPECT_EQ(part.value("payment_status").toString(), "PARTIAL_CANCELLED");
+    EXPECT_EQ(part.value("refunded").toInt(), 500);
+    over = call("POST", "/partial/reversal", {{"payment_id", id}, {"amount", 1001}});
+    EXPECT_EQ(over.value("error_code").toInt(), 1011);
+
+    const QJsonObject rest =
+        call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", id}});
+    EXPECT_EQ(rest.value("payment_status").toString(), "REVERSED");
+    EXPECT_EQ(rest.value("refunded").toInt(), 1500);
+    EXPECT_EQ(call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", id}})
+                  .value("error_code")
+                  .toInt(),
+              1012);
+
+    const QString pending = sale("pending", "p").value("payment_id").toString();
+    EXPECT_EQ(call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", pending}})
+                  .value("error_code")
+                  .toInt(),
+              1012);
+}
+
+TEST_F(MerchantApiTest, FiscalLinkIsStored)
+{
+    const QString id = settledSale();
+    const QJsonObject answer =
+        call("POST", "/payment/fiscal", {{"payment_id", id}, {"fiscal_url", "https://ofd/r?1"}});
+    EXPECT_EQ(answer.value("payment_status").toString(), "SUCCESS");
+    const QJsonObject entry = api.ledgerJson().value("payments").toArray().first().toObject();
+    EXPECT_EQ(entry.value("fiscal_url").toString(), "https://ofd/r?1");
+    EXPECT_EQ(call("POST", "/payment/fiscal", {{"payment_id", id}, {"fiscal_url", 5}})
+                  .value("error_code")
+                  .toInt(),
+              1006);
+}
+
+TEST_F(MerchantApiTest, StatusAcceptsQueryParameters)
+{
+    const QString id = settledSale();
+    const Delivery reply = api.handle(
+        {"GET", Base + "/payment/status?service_id=5001&payment_id=" + id, headers(), {}});
+    EXPECT_EQ(QJsonDocument::fromJson(reply.body).object().value("payment_status").toString(),
+              "SUCCESS");
+}
+
+TEST_F(MerchantApiTest, InjectedFaultsHitTheNextRequestOfTheirOperation)
+{
+    const QString id = settledSale();
+    ASSERT_TRUE(api.injectFault("reversal", Behaviour::Lost));
+    EXPECT_FALSE(api.injectFault("nonsense", Behaviour::Lost));
+
+    const Delivery untouched =
+        api.handle({"GET", Base + "/payment/status", headers(),
+                    QJsonDocument(QJsonObject{{"service_id", 5001}, {"payment_id", id}}).toJson()});
+    EXPECT_EQ(untouched.mode, Delivery::Mode::Normal);
+
+    const Delivery lost =
+        api.handle({"POST", Base + "/payment/reversal", headers(),
+                    QJsonDocument(QJsonObject{{"service_id", 5001}, {"payment_id", id}}).toJson()});
+    EXPECT_EQ(lost.mode, Delivery::Mode::Lost);
+    EXPECT_EQ(poll(id).value("payment_status").toString(), "REVERSED")
+        << "a lost answer still carried the reversal out";
+
+    const Delivery control =
+        api.handle({"POST", "/_sandbox/faults", {}, R"({"operation":"status","fault":"no-id"})"});
+    EXPECT_EQ(control.status, 200);
+    EXPECT_FALSE(poll(id).contains("payment_id"));
+    EXPECT_TRUE(poll(id).contains("payment_id"));
+}
+
+TEST_F(MerchantApiTest, ControlApiApprovesAndDeclinesPendingPayments)
+{
+    const QString a = sale("pending", "a").value("payment_id").toString();
+    const QString b = sale("pending", "b").value("payment_id").toString();
+    EXPECT_EQ(api.handle({"POST", "/_sandbox/payments/" + a + "/approve", {}, {}}).status, 200);
+    EXPECT_EQ(api.handle({"POST", "/_sandbox/payments/" + b + "/decline", {}, {}}).status, 200);
+    EXPECT_EQ(api.handle({"POST", "/_sandbox/payments/" + b + "/approve", {}, {}}).status, 409);
+    EXPECT_EQ(poll(a).value("payment_status").toString(), "SUCCESS");
+    EXPECT_EQ(poll(b).value("payment_status").toString(), "FAILED");
+
+    const Delivery last = api.handle({"GET", "/_sandbox/requests/last", {}, {}});
+    const QJsonObject seen = QJsonDocument::fromJson(last.body).object();
+    EXPECT_TRUE(seen.value("headers").toObject().value("authorization").toString().endsWith(":***"))
+        << "the signature is never handed out";
+}
+
+} // namespace
