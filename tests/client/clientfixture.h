@@ -1,0 +1,91 @@
+#pragma once
+
+#include "config.h"
+#include "interface.h"
+#include "logcapture.h"
+#include "scriptedtransport.h"
+#include "singleton.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+/// The client with its settings open to the test.
+class TestInterface : public oxlenpay::Interface {
+public:
+    using Interface::frequency;
+    using Interface::merchantId;
+    using Interface::merchantSecretKey;
+    using Interface::merchantServiceId;
+    using Interface::merchantServiceUserId;
+    using Interface::payDuration;
+    using Interface::timeout;
+};
+
+/// A fresh configuration service reading a file under a temporary STROVA_ROOT.
+class ClientFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root.isValid());
+        qputenv("STROVA_ROOT", root.path().toUtf8());
+        delete Singleton<Config>::instance;
+        Singleton<Config>::instance = nullptr;
+    }
+
+    void TearDown() override
+    {
+        delete Singleton<Config>::instance;
+        Singleton<Config>::instance = nullptr;
+        qunsetenv("STROVA_ROOT");
+    }
+
+    void writeConfig(const QByteArray& ini)
+    {
+        const QString path = Config::relocated(oxlenpay::Interface::ConfigPath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(ini);
+        file.close();
+        // A later write within the same second must still be seen as a change.
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.setFileTime(QDateTime::currentDateTime().addSecs(++writes),
+                         QFileDevice::FileModificationTime);
+    }
+
+    /// A client initialised from `ini`, polling fast enough for tests.
+    void makeClient(const QByteArray& ini = "[OxlenPay]\n"
+                                            "merchantId = till-01\n"
+                                            "merchantServiceId = 5001\n"
+                                            "merchantServiceUserId = merchant-user\n"
+                                            "merchantSecretKey = sandbox-secret\n"
+                                            "frequency = 20\n"
+                                            "payDuration = 100\n")
+    {
+        writeConfig(ini);
+        client.init();
+    }
+
+    QTemporaryDir root;
+    int writes = 0;
+    TestInterface client;
+    LogCapture log;
+    ScriptedTransport transport;
+};
+
+inline QJsonObject answer(const QString& status, const QString& id = "pay-1")
+{
+    QJsonObject object{{"error_code", 0}, {"payment_status", status}};
+    if (!id.isEmpty()) {
+        object.insert("payment_id", id);
+        object.insert("client_phone_number", "+77010000001");
+    }
+    return object;
+}
+
+} // namespace testsupport

@@ -1,0 +1,122 @@
+#include "clientfixture.h"
+
+#include "paymentprocessingrequest.h"
+
+namespace {
+
+using namespace testsupport;
+using oxlenpay::Interface;
+
+class OperationsTest : public ClientFixture {
+protected:
+    void SetUp() override
+    {
+        ClientFixture::SetUp();
+        makeClient();
+        request.rrn = "pay-1";
+        request.sum = 500;
+        request.originalSum = 1500;
+        request.token = "token-1";
+    }
+    PaymentProcessingRequest request;
+};
+
+TEST_F(OperationsTest, PaymentBodyWithAFreshTransactionId)
+{
+    transport.script({ScriptedReply::json(answer("SUCCESS"))});
+    request.sum = 1500;
+    client.payment(request);
+    client.payment(request);
+    ASSERT_EQ(transport.sent().size(), 2);
+    const QJsonObject body = transport.sent()[0].body;
+    EXPECT_EQ(body.keys(),
+              QStringList({"amount", "cashbox_code", "otp_data", "service_id", "transaction_id"}));
+    EXPECT_TRUE(body.value("amount").isDouble());
+    EXPECT_EQ(body.value("amount").toInt(), 1500);
+    EXPECT_EQ(body.value("service_id").toInt(), 5001);
+    EXPECT_EQ(body.value("otp_data").toString(), "token-1");
+    EXPECT_EQ(body.value("cashbox_code").toString(), "till-01");
+    EXPECT_EQ(body.value("transaction_id").toString().size(), 36);
+    EXPECT_NE(body.value("transaction_id"), transport.sent()[1].body.value("transaction_id"));
+    EXPECT_EQ(transport.sent()[0].url.path(), "/api/quindo-pay/merchant/payment");
+}
+
+TEST_F(OperationsTest, FullReversal)
+{
+    transport.script({ScriptedReply::json(answer("REVERSED"))});
+    const auto result = client.reversal(request);
+    EXPECT_TRUE(result.success);
+    ASSERT_EQ(transport.sent().size(), 1);
+    EXPECT_EQ(transport.sent()[0].body,
+              QJsonObject({{"service_id", 5001}, {"payment_id", "pay-1"}}));
+    EXPECT_EQ(transport.sent()[0].url.path(), "/api/quindo-pay/merchant/payment/reversal");
+    EXPECT_EQ(transport.sent()[0].operation, 4);
+    EXPECT_EQ(log.of("oxlenpay"),
+              QStringList({"INFO Полный возврат", "INFO Ожидание статуса 'REVERSED'"}));
+}
+
+TEST_F(OperationsTest, PartialReversalWaitsForItsOwnStatus)
+{
+    transport.script({ScriptedReply::json(answer("PROCESSING")),
+                      ScriptedReply::json(answer("REVERSED")),
+                      ScriptedReply::json(answer("PARTIAL_CANCELLED"))});
+    const auto result = client.partialReversal(request);
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.getPaymentStatus(), "PARTIAL_CANCELLED");
+    ASSERT_EQ(transport.sent().size(), 3) << "REVERSED does not end a partial reversal's wait";
+    EXPECT_EQ(transport.sent()[0].body, QJsonObject({{"payment_id", "pay-1"}, {"amount", 500}}));
+    EXPECT_FALSE(transport.sent()[0].body.contains("service_id"));
+    EXPECT_EQ(transport.sent()[0].url.path(), "/api/quindo-pay/merchant/partial/reversal");
+    EXPECT_EQ(log.of("oxlenpay").first(), "INFO Частичный возврат");
+}
+
+TEST_F(OperationsTest, EmptyRrnIsSentAsItIs)
+{
+    request.rrn.clear();
+    transport.script({ScriptedReply::json(answer("REVERSED", ""))});
+    EXPECT_FALSE(client.reversal(request).success) << "no payment id in the answer";
+    EXPECT_EQ(transport.sent()[0].body.value("payment_id").toString(), "");
+}
+
+TEST_F(OperationsTest, LostReversalAnswerPollsThePaymentItIsAbout)
+{
+    transport.script({ScriptedReply::lost(), ScriptedReply::json(answer("PENDING")),
+                      ScriptedReply::json(answer("REVERSED"))});
+    const auto result = client.reversal(request);
+    EXPECT_TRUE(result.success);
+    ASSERT_EQ(transport.sent().size(), 3);
+    for (int i = 1; i < 3; ++i) {
+        EXPECT_EQ(transport.sent()[i].body,
+                  QJsonObject({{"service_id", 5001}, {"payment_id", "pay-1"}}));
+    }
+}
+
+TEST_F(OperationsTest, FiscalLink)
+{
+    transport.script({ScriptedReply::json(answer("SUCCESS"))});
+    EXPECT_TRUE(client.sendOfdData("pay-1", "https://ofd.example/r?1"));
+    EXPECT_EQ(transport.sent()[0].body,
+              QJsonObject({{"payment_id", "pay-1"}, {"fiscal_url", "https://ofd.example/r?1"}}));
+    EXPECT_EQ(transport.sent()[0].url.path(), "/api/quindo-pay/merchant/payment/fiscal");
+    EXPECT_EQ(log.of("oxlenpay"), QStringList{"INFO Ожидание статуса 'SUCCESS'"});
+}
+
+TEST_F(OperationsTest, FiscalRefusals)
+{
+    QJsonObject refused{{"error_code", 1009}, {"error_message", "payment not found"}};
+    transport.script({ScriptedReply::json(refused)});
+    EXPECT_FALSE(client.sendOfdData("pay-1", "url"));
+    EXPECT_EQ(transport.sent().size(), 1) << "no status request after a refusal";
+    EXPECT_EQ(log.of("oxlenpay").first(),
+              "ERROR Сервер вернул сообщение об ошибке: payment not found");
+
+    transport.script({ScriptedReply::json(answer("SUCCESS", ""))});
+    EXPECT_FALSE(client.sendOfdData("pay-1", "url"));
+    EXPECT_EQ(transport.sent().size(), 2);
+
+    transport.script({ScriptedReply::lost(), ScriptedReply::json(answer("SUCCESS"))});
+    EXPECT_TRUE(client.sendOfdData("pay-7", "url"));
+    EXPECT_EQ(transport.sent().last().body.value("payment_id").toString(), "pay-7");
+}
+
+} // namespace
