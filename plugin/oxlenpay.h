@@ -1,0 +1,49 @@
+#pragma once
+
+#include "basicpaymentprocessing.h"
+#include "interface.h"
+
+#include <QObject>
+#include <QSharedPointer>
+
+class OxlenPayTestAccess;
+
+namespace Log4Qt {
+class Logger;
+}
+
+namespace oxlenpay {
+
+/// The processing object the host drives: wallet payments, refunds, cancels,
+/// the fiscal link and the token scan dialog.
+class OxlenPay : public QObject, public BasicPaymentProcessing {
+    Q_OBJECT
+    Q_INTERFACES(BasicPaymentProcessing)
+
+public:
+    /// Creates the provider client and reads its configuration.
+    OxlenPay();
+    /// For test harnesses: no client, no configuration read.
+    explicit OxlenPay(utils::ForMock);
+    ~OxlenPay() override;
+
+    PaymentProcessingAnswer payment(const PaymentProcessingRequest& request) override;
+    PaymentProcessingAnswer cancel(const PaymentProcessingRequest& request) override;
+    bool sendEnqueuedMessage(const QMap<QString, QVariant>& message) override;
+    QMap<EPaymentProcessingInfo::MessageType, tr::Tr> getMessageInfo() const override;
+    QString getDialogImagePath() const override;
+
+    /// A refund: a full reversal when it returns the whole original amount, else a partial one.
+    PaymentProcessingAnswer reversal(const PaymentProcessingRequest& request);
+
+private:
+    friend class ::OxlenPayTestAccess;
+
+    void declareCapabilities();
+    PaymentProcessingAnswer noClientAnswer() const;
+
+    QSharedPointer<Interface> interface;
+    Log4Qt::Logger* logger = nullptr;
+};
+
+} // namespace oxlenpay
