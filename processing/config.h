@@ -5,6 +5,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include "singleton.h"
+
 class ConfigPrivate;
 
 /// The host's configuration service: keys "Section:name" read from INI files.
@@ -41,3 +43,6 @@ public:
 private:
     QSharedPointer<ConfigPrivate> d;
 };
+
+/// Defined in the configuration library.
+template <> Config* Singleton<Config>::instance;

@@ -12,6 +12,8 @@
 
 Q_LOGGING_CATEGORY(strovaConfig, "strova.config")
 
+template <> Config* Singleton<Config>::instance = nullptr;
+
 class ConfigPrivate {
 public:
     // Lookups refresh files, so they run under a lock even from const members.

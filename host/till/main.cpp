@@ -1,0 +1,99 @@
+// oxlenpay-till: a command-line till that loads the payment plug-in as a shop's
+// host does and drives it through the processing interface.
+#include "config.h"
+#include "demo.h"
+#include "pluginhost.h"
+#include "restclient.h"
+#include "tillcommandline.h"
+#include "tilllog.h"
+#include "tilloperations.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace {
+
+// Where the plug-in reads its settings on a shop's till.
+const char* const PluginConfigPath = "/pomerin/cash/paysystems/oxlenpay/oxlenpay.conf";
+
+enum ExitStatus { Done = 0, Refused = 1, BadUsage = 2, NoPlugin = 3 };
+
+int fail(int status, const QString& message)
+{
+    std::fprintf(stderr, "oxlenpay-till: %s\n", message.toUtf8().constData());
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("oxlenpay-till");
+
+    till::TillCommand command;
+    QString error;
+    if (!till::parseCommandLine(app.arguments().mid(1), &command, &error)) {
+        std::fputs(till::usage().toUtf8().constData(), stderr);
+        return fail(BadUsage, error);
+    }
+    if (command.help) {
+        std::fputs(till::usage(command.name == "demo" && app.arguments().size() <= 2
+                                   ? QString()
+                                   : command.name)
+                       .toUtf8()
+                       .constData(),
+                   stdout);
+        return Done;
+    }
+    till::installLogHandler(command.verbosity);
+
+    if (!command.caFile.isEmpty() && !RestClient::addTrustedCaFile(command.caFile)) {
+        return fail(BadUsage, "cannot use the CA file " + command.caFile);
+    }
+    till::Demo demo;
+    if (command.name == "demo") {
+        if (!demo.prepare(command.verbosity == till::TillCommand::Verbosity::Verbose, &error)) {
+            return fail(BadUsage, "cannot start the demo: " + error);
+        }
+    } else if (!command.configFile.isEmpty()) {
+        if (!QFileInfo(command.configFile).isReadable()) {
+            return fail(BadUsage, "cannot read the configuration file " + command.configFile);
+        }
+        Singleton<Config>::instance = new Config; // the host's, kept for the whole run
+        Singleton<Config>::instance->redirect(PluginConfigPath,
+                                              QFileInfo(command.configFile).absoluteFilePath());
+    }
+
+    till::PluginHost host;
+    const QString pluginPath =
+        command.pluginPath.isEmpty() ? till::PluginHost::defaultPluginPath() : command.pluginPath;
+    if (!host.load(pluginPath, &error)) {
+        return fail(NoPlugin, "cannot load the plug-in: " + error);
+    }
+
+    till::TillOperations till(host.processing());
+    if (command.name == "demo") {
+        return demo.run(till, command.json) ? Done : Refused;
+    }
+    till::Outcome outcome;
+    if (command.name == "sale") {
+        outcome = till.sale(command.amount, command.token, command.currency);
+    } else if (command.name == "refund") {
+        outcome = till.refund(command.rrn, command.amount, command.original, command.currency);
+    } else if (command.name == "cancel") {
+        outcome = till.cancel(command.rrn, command.hasAmount ? command.amount : 0, command.currency);
+    } else if (command.name == "fiscal") {
+        outcome = till.fiscal(command.rrn, command.qr);
+    } else {
+        outcome = till.info();
+    }
+    const QByteArray text = command.json
+                                ? QJsonDocument(outcome.json).toJson(QJsonDocument::Indented)
+                                : outcome.receipt.toUtf8();
+    std::fputs(text.constData(), stdout);
+    return outcome.success ? Done : Refused;
+}

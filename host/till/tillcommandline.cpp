@@ -1,0 +1,181 @@
+#include "tillcommandline.h"
+
+#include "amount.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace till {
+
+namespace {
+
+const QStringList Commands = {"demo", "sale", "refund", "cancel", "fiscal", "info"};
+
+struct CommandSpec {
+    QStringList required;
+    QStringList optional;
+};
+
+const QHash<QString, CommandSpec>& specs()
+{
+    static const QHash<QString, CommandSpec> table = {
+        {"demo", {{}, {}}},
+        {"sale", {{"--amount", "--token"}, {"--currency"}}},
+        {"refund", {{"--rrn", "--amount", "--original"}, {"--currency"}}},
+        {"cancel", {{"--rrn"}, {"--amount", "--currency"}}},
+        {"fiscal", {{"--rrn", "--qr"}, {}}},
+        {"info", {{}, {}}},
+    };
+    return table;
+}
+
+} // namespace
+
+QString usage(const QString& command)
+{
+    if (command == "sale") {
+        return "usage: oxlenpay-till [global options] sale --amount 15.00 --token TOKEN "
+               "[--currency 398]\n"
+               "Takes a wallet payment: TOKEN is what the cashier scanned from the customer's "
+               "wallet app.\n";
+    }
+    if (command == "refund") {
+        return "usage: oxlenpay-till [global options] refund --rrn ID --amount 5.00 --original "
+               "15.00 [--currency 398]\n"
+               "Returns AMOUNT of the payment ID (its RRN); the whole payment when AMOUNT equals "
+               "ORIGINAL.\n";
+    }
+    if (command == "cancel") {
+        return "usage: oxlenpay-till [global options] cancel --rrn ID [--amount 15.00] "
+               "[--currency 398]\n"
+               "Cancels the payment ID: its whole rest is returned.\n";
+    }
+    if (command == "fiscal") {
+        return "usage: oxlenpay-till [global options] fiscal --rrn ID --qr URL\n"
+               "Hands the fiscal receipt link URL of the payment ID to the provider.\n";
+    }
+    if (command == "info") {
+        return "usage: oxlenpay-till [global options] info\n"
+               "Shows the scan dialog, the supported operations and the plug-in's options.\n";
+    }
+    if (command == "demo") {
+        return "usage: oxlenpay-till [global options] demo\n"
+               "Runs a sale, its fiscal link, a partial refund, a cancel and a declined sale "
+               "against a sandbox started for the run. Needs no network and no configuration.\n";
+    }
+    return "usage: oxlenpay-till [--plugin PATH] [--config FILE] [--ca-file PEM] [--json] "
+           "[-v|--quiet] COMMAND ...\n"
+           "  demo                                   (the default when no command is given)\n"
+           "  sale   --amount 15.00 --token TOKEN [--currency 398]\n"
+           "  refund --rrn ID --amount 5.00 --original 15.00 [--currency 398]\n"
+           "  cancel --rrn ID [--amount 15.00] [--currency 398]\n"
+           "  fiscal --rrn ID --qr URL\n"
+           "  info\n"
+           "\n"
+           "  --plugin PATH   the plug-in to load (default: the one beside the till)\n"
+           "  --config FILE   read the \"OxlenPay:\" settings from FILE instead of the host path\n"
+           "  --ca-file PEM   trust these CA certificates as well\n"
+           "  --json          print one JSON object instead of a receipt\n"
+           "  -v, --quiet     show the plug-in's info lines / no log lines at all\n"
+           "Exit status: 0 success, 1 failure answer, 2 bad usage or configuration, 3 plug-in "
+           "not loaded.\n"
+           "`oxlenpay-till COMMAND --help` tells more about a command.\n";
+}
+
+bool parseCommandLine(const QStringList& arguments, TillCommand* command, QString* error)
+{
+    int i = 0;
+    auto value = [&](const QString& option, QString* out) {
+        if (i + 1 >= arguments.size()) {
+            *error = QString("option %1 needs a value").arg(option);
+            return false;
+        }
+        *out = arguments[++i];
+        return true;
+    };
+    // Global options come before the command.
+    for (; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (argument == "--plugin") {
+            if (!value(argument, &command->pluginPath)) {
+                return false;
+            }
+        } else if (argument == "--config") {
+            if (!value(argument, &command->configFile)) {
+                return false;
+            }
+        } else if (argument == "--ca-file") {
+            if (!value(argument, &command->caFile)) {
+                return false;
+            }
+        } else if (argument == "--json") {
+            command->json = true;
+        } else if (argument == "-v" || argument == "--verbose") {
+            command->verbosity = TillCommand::Verbosity::Verbose;
+        } else if (argument == "--quiet") {
+            command->verbosity = TillCommand::Verbosity::Quiet;
+        } else if (argument == "-h" || argument == "--help") {
+            command->help = true;
+            return true;
+        } else if (argument.startsWith('-')) {
+            *error = QString("unknown option %1").arg(argument);
+            return false;
+        } else {
+            break;
+        }
+    }
+    if (i < arguments.size()) {
+        command->name = arguments[i++];
+        if (!Commands.contains(command->name)) {
+            *error = QString("unknown command %1").arg(command->name);
+            return false;
+        }
+    }
+    const CommandSpec& spec = specs()[command->name];
+    QSet<QString> seen;
+    for (; i < arguments.size(); ++i) {
+        const QString& option = arguments[i];
+        if (option == "-h" || option == "--help") {
+            command->help = true;
+            return true;
+        }
+        if (!spec.required.contains(option) && !spec.optional.contains(option)) {
+            *error = QString("%1 does not take %2").arg(command->name, option);
+            return false;
+        }
+        QString text;
+        if (!value(option, &text)) {
+            return false;
+        }
+        seen.insert(option);
+        if (option == "--token") {
+            command->token = text;
+        } else if (option == "--rrn") {
+            command->rrn = text;
+        } else if (option == "--qr") {
+            command->qr = text;
+        } else if (option == "--currency") {
+            bool ok = false;
+            command->currency = text.toInt(&ok);
+            if (!ok || command->currency <= 0 || command->currency > 999) {
+                *error = QString("currency \"%1\" is not a numeric ISO 4217 code").arg(text);
+                return false;
+            }
+        } else {
+            qint32* target = option == "--original" ? &command->original : &command->amount;
+            if (!parseAmount(text, target, error)) {
+                return false;
+            }
+            command->hasAmount |= option == "--amount";
+        }
+    }
+    for (const QString& option : spec.required) {
+        if (!seen.contains(option)) {
+            *error = QString("%1 needs %2").arg(command->name, option);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace till

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace till {
+
+/// What the till was asked to do.
+struct TillCommand {
+    // Global options.
+    QString pluginPath;
+    QString configFile;
+    QString caFile;
+    bool json = false;
+    enum class Verbosity { Quiet, Normal, Verbose } verbosity = Verbosity::Normal;
+
+    QString name = "demo"; // demo, sale, refund, cancel, fiscal, info
+    qint32 amount = 0;
+    bool hasAmount = false;
+    qint32 original = 0;
+    qint32 currency = 398;
+    QString token;
+    QString rrn;
+    QString qr;
+    bool help = false;
+};
+
+/// Parses the arguments after the program name. False with a message in `error`
+/// for a usage mistake; `command.help` is set when help was asked for.
+bool parseCommandLine(const QStringList& arguments, TillCommand* command, QString* error);
+
+/// The usage text of one command, or of the till when `command` is empty.
+QString usage(const QString& command = QString());
+
+} // namespace till

@@ -1,0 +1,249 @@
+#include "tilloperations.h"
+
+#include "amount.h"
+#include "config.h"
+#include "waitprogress.h"
+
+#include <QImage>
+#include <QJsonArray>
+
+namespace till {
+
+namespace {
+
+QJsonObject messageJson(const tr::Tr& message)
+{
+    return {{"key", message.key()}, {"text", message.ru()}};
+}
+
+QString line(const QString& label, const QString& value)
+{
+    return QString("  %1 %2\n").arg(label.leftJustified(12, ' '), value);
+}
+
+const char* typeName(int type)
+{
+    switch (type) {
+    case PaymentProcessingRequest::Sale:
+        return "sale";
+    case PaymentProcessingRequest::Cancel:
+        return "cancel";
+    case PaymentProcessingRequest::Refund:
+        return "refund";
+    case PaymentProcessingRequest::Balance:
+        return "balance";
+    default:
+        return "undefined";
+    }
+}
+
+} // namespace
+
+qint64 TillOperations::waitLimitMs() const
+{
+    return Singleton<Config>::instance
+               ? Singleton<Config>::instance->getInt("OxlenPay:payDuration", 300000)
+               : 300000;
+}
+
+Outcome TillOperations::answered(const QString& operation, const PaymentProcessingAnswer& answer,
+                                 qint32 amount, qint32 currency) const
+{
+    Outcome outcome;
+    outcome.success = answer.isSuccess();
+    outcome.json = {{"operation", operation},
+                    {"success", answer.isSuccess()},
+                    {"status", int(answer.getStatus())},
+                    {"code", answer.getCode()},
+                    {"message", messageJson(answer.getMessage())},
+                    {"rrn", answer.getRRN()},
+                    {"terminalId", answer.getTerminalId()},
+                    {"paymentMethod", int(answer.getPaymentMethod())},
+                    {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())}};
+
+    QString text = QString("==== %1 ").arg(operation.toUpper()).leftJustified(40, '=') + '\n';
+    text += line("Result", answer.isSuccess() ? "APPROVED" : "NOT DONE");
+    if (amount > 0) {
+        text += line("Amount", formatAmount(amount) + QString(" (currency %1)").arg(currency));
+    }
+    if (!answer.getRRN().isEmpty()) {
+        text += line("RRN", answer.getRRN());
+    }
+    if (!answer.getTerminalId().isEmpty()) {
+        text += line("Terminal", answer.getTerminalId());
+    }
+    const QVariantMap info = answer.getAdditionalInfo();
+    if (!info.value("phone").toString().isEmpty()) {
+        text += line("Phone", info.value("phone").toString());
+    }
+    if (answer.getRRN().isEmpty() && !info.value("rrn").toString().isEmpty()) {
+        text += line("Payment id", info.value("rrn").toString());
+    }
+    if (!answer.getMessage().isEmpty()) {
+        text += line("Message", answer.getMessage().ru());
+    }
+    if (answer.getCode() != 0) {
+        text += line("Code", QString::number(answer.getCode()));
+    }
+    outcome.receipt = text;
+    return outcome;
+}
+
+Outcome TillOperations::sale(qint32 amount, const QString& token, qint32 currency)
+{
+    PaymentProcessingRequest request;
+    request.type = PaymentProcessingRequest::Sale;
+    request.sum = amount;
+    request.token = token;
+    request.currencyCode = currency;
+    WaitProgress progress("sale", waitLimitMs());
+    return answered("sale", m_processing->payment(request), amount, currency);
+}
+
+Outcome TillOperations::refund(const QString& rrn, qint32 amount, qint32 original,
+                               qint32 currency)
+{
+    PaymentProcessingRequest request;
+    request.type = PaymentProcessingRequest::Refund;
+    request.rrn = rrn;
+    request.sum = amount;
+    request.originalSum = original;
+    request.currencyCode = currency;
+    WaitProgress progress("refund", waitLimitMs());
+    return answered("refund", m_processing->payment(request), amount, currency);
+}
+
+Outcome TillOperations::cancel(const QString& rrn, qint32 amount, qint32 currency)
+{
+    PaymentProcessingRequest request;
+    request.type = PaymentProcessingRequest::Sale;
+    request.rrn = rrn;
+    request.sum = amount;
+    request.originalSum = amount;
+    request.currencyCode = currency;
+    WaitProgress progress("cancel", waitLimitMs());
+    return answered("cancel", m_processing->cancel(request), amount, currency);
+}
+
+Outcome TillOperations::fiscal(const QString& rrn, const QString& qr)
+{
+    const QVariantMap message{
+        {"messagetype", "sendofddata"},
+        {"payload", QVariantMap{{"rrn", rrn}, {"fiscalData", QVariantMap{{"qr", qr}}}}}};
+    bool delivered = false;
+    {
+        WaitProgress progress("fiscal", waitLimitMs());
+        delivered = m_processing->sendEnqueuedMessage(message);
+    }
+    Outcome outcome;
+    outcome.success = delivered;
+    outcome.json = {{"operation", "fiscal"}, {"success", delivered}};
+    outcome.receipt = QString("==== FISCAL ").leftJustified(40, '=') + '\n' +
+                      line("Result", delivered ? "DELIVERED" : "NOT DELIVERED") +
+                      line("Payment id", rrn) + line("Link", qr);
+    return outcome;
+}
+
+Outcome TillOperations::info()
+{
+    BasicPaymentProcessing& p = *m_processing;
+    Outcome outcome;
+    outcome.success = true;
+    QString text = QString("==== PLUG-IN ").leftJustified(40, '=') + '\n';
+
+    const auto texts = p.getMessageInfo();
+    const QString imagePath = p.getDialogImagePath();
+    const QImage image(imagePath);
+    const QString title = texts.value(EPaymentProcessingInfo::DialogTitle).ru();
+    const QString prompt = texts.value(EPaymentProcessingInfo::DialogMessage).ru();
+    const QString readError = texts.value(EPaymentProcessingInfo::DialogError).ru();
+    text += "Scan dialog\n" + line("Title", title) + line("Prompt", prompt) +
+            line("Read error", QString(readError).replace('\n', " / ")) +
+            line("Picture", QString("%1 (%2 x %3)").arg(imagePath).arg(image.width()).arg(image.height())) +
+            line("Scan mask", p.getDialogScanMask());
+
+    QJsonArray paymentTypes, cancelTypes;
+    for (int type = 0; type <= 4; ++type) {
+        const auto t = PaymentProcessingRequest::Type(type);
+        if (p.isPaymentEnable(t)) {
+            paymentTypes.append(typeName(type));
+        }
+        if (p.isCancelEnable(t)) {
+            cancelTypes.append(typeName(type));
+        }
+    }
+    auto joined = [](const QJsonArray& list) {
+        QStringList names;
+        for (const QJsonValue& v : list) {
+            names << v.toString();
+        }
+        return names.join(", ");
+    };
+    text += "Requests\n" + line("Payment", joined(paymentTypes)) +
+            line("Cancel", joined(cancelTypes));
+
+    QJsonObject options;
+    const QList<QPair<QString, int>> legacy = {{"0x0010", 0x10}, {"0x0020", 0x20},
+                                               {"0x4000", 0x4000}, {"0x4010", 0x4010}};
+    QStringList set;
+    for (const auto& option : legacy) {
+        const bool on = p.checkOption(EPaymentProcessingOption::Option(option.second));
+        options.insert(option.first, on);
+        if (on) {
+            set << option.first;
+        }
+    }
+    text += "Options\n" + line("Legacy set", set.join(", "));
+
+    QJsonObject operations;
+    const QList<QPair<QString, std::function<PaymentProcessingAnswer()>>> defaults = {
+        {"change", [&] { return p.change(PaymentProcessingRequest()); }},
+        {"checkTotals", [&] { return p.checkTotals(0); }},
+        {"checkTotalsByMerchantId", [&] { return p.checkTotalsByMerchantId(QString()); }},
+        {"printCopy", [&] { return p.printCopy(0); }},
+        {"printReport", [&] { return p.printReport(); }},
+        {"printReportByMerchantId", [&] { return p.printReportByMerchantId(QString()); }},
+        {"printShortReport", [&] { return p.printShortReport(); }},
+        {"balance", [&] { return p.balance(QString()); }},
+        {"discountCard", [&] { return p.discountCard(); }},
+        {"loyaltyCards", [&] { return p.loyaltyCards(QString()); }},
+        {"testConnection", [&] { return p.testConnection(); }},
+        {"demandPinCode", [&] { return p.demandPinCode(); }},
+        {"demandQRCode", [&] { return p.demandQRCode(PaymentProcessingRequest()); }},
+        {"getPaymentByQRCodeStatus", [&] { return p.getPaymentByQRCodeStatus(QString()); }},
+        {"paymentByQRCodeOnPinPad",
+         [&] { return p.paymentByQRCodeOnPinPad(PaymentProcessingRequest()); }},
+        {"cancelByQRCodeOnPinPad",
+         [&] { return p.cancelByQRCodeOnPinPad(PaymentProcessingRequest()); }},
+        {"getHashedCardNumber", [&] { return p.getHashedCardNumber(); }},
+    };
+    text += "Other operations\n";
+    for (const auto& op : defaults) {
+        const PaymentProcessingAnswer answer = op.second();
+        operations.insert(op.first, QJsonObject{{"available", answer.isSuccess()},
+                                                {"message", messageJson(answer.getMessage())}});
+        text += line(op.first, answer.isSuccess() ? "available" : answer.getMessage().ru());
+    }
+    operations.insert("isCheckTotalsEnable", p.isCheckTotalsEnable());
+    operations.insert("isUsePaymentAsDiscount", p.isUsePaymentAsDiscount());
+    text += line("Totals", p.isCheckTotalsEnable() ? "enabled" : "not enabled");
+
+    outcome.json = {{"operation", "info"},
+                    {"success", true},
+                    {"dialog", QJsonObject{{"title", title},
+                                           {"message", prompt},
+                                           {"error", readError},
+                                           {"scanMask", p.getDialogScanMask()},
+                                           {"image", QJsonObject{{"path", imagePath},
+                                                                 {"width", image.width()},
+                                                                 {"height", image.height()},
+                                                                 {"alpha", image.hasAlphaChannel()}}}}},
+                    {"paymentTypes", paymentTypes},
+                    {"cancelTypes", cancelTypes},
+                    {"options", options},
+                    {"operations", operations}};
+    outcome.receipt = text;
+    return outcome;
+}
+
+} // namespace till

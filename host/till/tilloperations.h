@@ -1,0 +1,36 @@
+#pragma once
+
+#include "basicpaymentprocessing.h"
+
+#include <QJsonObject>
+#include <QString>
+
+namespace till {
+
+/// What one operation gave: the JSON object and the receipt block printed for it.
+struct Outcome {
+    bool success = false;
+    QJsonObject json;
+    QString receipt;
+};
+
+/// Drives the plug-in through the host's processing interface only.
+class TillOperations {
+public:
+    explicit TillOperations(BasicPaymentProcessing* processing) : m_processing(processing) {}
+
+    Outcome sale(qint32 amount, const QString& token, qint32 currency);
+    Outcome refund(const QString& rrn, qint32 amount, qint32 original, qint32 currency);
+    Outcome cancel(const QString& rrn, qint32 amount, qint32 currency);
+    Outcome fiscal(const QString& rrn, const QString& qr);
+    Outcome info();
+
+private:
+    Outcome answered(const QString& operation, const PaymentProcessingAnswer& answer,
+                     qint32 amount, qint32 currency) const;
+    qint64 waitLimitMs() const;
+
+    BasicPaymentProcessing* m_processing;
+};
+
+} // namespace till
