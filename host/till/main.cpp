@@ -37,16 +37,11 @@ int main(int argc, char* argv[])
     till::TillCommand command;
     QString error;
     if (!till::parseCommandLine(app.arguments().mid(1), &command, &error)) {
-        std::fputs(till::usage().toUtf8().constData(), stderr);
-        return fail(BadUsage, error);
+        return fail(BadUsage, error + "\n(see oxlenpay-till --help)");
     }
     if (command.help) {
-        std::fputs(till::usage(command.name == "demo" && app.arguments().size() <= 2
-                                   ? QString()
-                                   : command.name)
-                       .toUtf8()
-                       .constData(),
-                   stdout);
+        const QString text = till::usage(command.commandGiven ? command.name : QString());
+        std::fputs(text.toUtf8().constData(), stdout);
         return Done;
     }
     till::installLogHandler(command.verbosity);
@@ -72,7 +67,7 @@ int main(int argc, char* argv[])
     const QString pluginPath =
         command.pluginPath.isEmpty() ? till::PluginHost::defaultPluginPath() : command.pluginPath;
     if (!host.load(pluginPath, &error)) {
-        return fail(NoPlugin, "cannot load the plug-in: " + error);
+        return fail(NoPlugin, QString("cannot load the plug-in %1: %2").arg(pluginPath, error));
     }
 
     till::TillOperations till(host.processing());

@@ -126,6 +126,7 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
     }
     if (i < arguments.size()) {
         command->name = arguments[i++];
+        command->commandGiven = true;
         if (!Commands.contains(command->name)) {
             *error = QString("unknown command %1").arg(command->name);
             return false;

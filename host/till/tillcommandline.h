@@ -16,6 +16,7 @@ struct TillCommand {
     enum class Verbosity { Quiet, Normal, Verbose } verbosity = Verbosity::Normal;
 
     QString name = "demo"; // demo, sale, refund, cancel, fiscal, info
+    bool commandGiven = false;
     qint32 amount = 0;
     bool hasAmount = false;
     qint32 original = 0;

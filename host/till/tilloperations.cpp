@@ -18,7 +18,7 @@ QJsonObject messageJson(const tr::Tr& message)
 
 QString line(const QString& label, const QString& value)
 {
-    return QString("  %1 %2\n").arg(label.leftJustified(12, ' '), value);
+    return QString("  %1 %2\n").arg(label.leftJustified(24, ' '), value);
 }
 
 const char* typeName(int type)

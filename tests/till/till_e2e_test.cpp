@@ -1,0 +1,283 @@
+// The real oxlenpay-till and oxlenpay-sandbox processes, as an integrator runs them.
+#include "restclient.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TillRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+class TillEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        directory = new QTemporaryDir;
+        sandbox = new QProcess;
+        sandbox->start(SANDBOX_EXECUTABLE, {"--port", "0", "--quiet", "--cert-out",
+                                            directory->filePath("sandbox.pem")});
+        ASSERT_TRUE(sandbox->waitForReadyRead(10000));
+        const QString base = QString::fromUtf8(sandbox->readLine()).trimmed();
+        root = base.left(base.indexOf("/api/"));
+        ASSERT_TRUE(RestClient::addTrustedCaFile(directory->filePath("sandbox.pem")));
+    }
+
+    static void TearDownTestSuite()
+    {
+        sandbox->terminate();
+        sandbox->waitForFinished(5000);
+        delete sandbox;
+        delete directory;
+    }
+
+    static QString writeConfig(const QString& name, const QByteArray& extra = {})
+    {
+        const QString path = directory->filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[OxlenPay]\nhost = " + root.toUtf8() +
+                   "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
+                   "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
+                   "frequency = 20\npayDuration = 3000\ntimeout = 3000\n" +
+                   extra);
+        return path;
+    }
+
+    static TillRun till(const QStringList& arguments, const QString& config = writeConfig("till.conf"))
+    {
+        QProcess process;
+        QStringList all = {"--config", config, "--ca-file", directory->filePath("sandbox.pem")};
+        all << arguments;
+        process.start(TILL_EXECUTABLE, all);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        return {process.exitCode(), process.readAllStandardOutput(),
+                process.readAllStandardError()};
+    }
+
+    static QJsonArray ledger()
+    {
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(2, QUrl(root + "/_sandbox/ledger"), QJsonDocument(), {});
+        return client.jsonAnswer().object().value("payments").toArray();
+    }
+
+    static QJsonObject payment(const QString& id)
+    {
+        for (const QJsonValue& value : ledger()) {
+            if (value.toObject().value("payment_id").toString() == id) {
+                return value.toObject();
+            }
+        }
+        return {};
+    }
+
+    static QString sale(const QString& token, const QString& amount = "15.00")
+    {
+        const TillRun run = till({"--json", "sale", "--amount", amount, "--token", token});
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        return run.json().value("rrn").toString();
+    }
+
+    static QTemporaryDir* directory;
+    static QProcess* sandbox;
+    static QString root;
+};
+
+QTemporaryDir* TillEndToEnd::directory = nullptr;
+QProcess* TillEndToEnd::sandbox = nullptr;
+QString TillEndToEnd::root;
+
+TEST_F(TillEndToEnd, SaleSettlesAfterPolls)
+{
+    const TillRun run = till({"--json", "sale", "--amount", "15.5", "--token", "settle-2"});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QJsonObject json = run.json();
+    EXPECT_EQ(json.keys(), QStringList({"additionalInfo", "code", "message", "operation",
+                                        "paymentMethod", "rrn", "status", "success", "terminalId"}));
+    EXPECT_EQ(json.value("operation").toString(), "sale");
+    EXPECT_TRUE(json.value("success").isBool());
+    EXPECT_TRUE(json.value("success").toBool());
+    EXPECT_EQ(json.value("status").toInt(-1), 0);
+    EXPECT_EQ(json.value("code").toInt(-1), 0);
+    EXPECT_TRUE(json.value("message").toObject().value("key").isString());
+    EXPECT_EQ(json.value("terminalId").toString(), "5001");
+    EXPECT_EQ(json.value("paymentMethod").toInt(), 2);
+    const QJsonObject info = json.value("additionalInfo").toObject();
+    EXPECT_EQ(info.value("paymentProvider").toInt(), 161);
+    EXPECT_TRUE(info.value("phone").isString());
+    EXPECT_EQ(info.value("valutCode").toInt(), 398);
+    const QString rrn = json.value("rrn").toString();
+    EXPECT_EQ(info.value("rrn").toString(), rrn);
+    EXPECT_EQ(payment(rrn).value("amount").toInt(), 1550);
+    EXPECT_EQ(payment(rrn).value("polls").toInt(), 2);
+    EXPECT_EQ(payment(rrn).value("payment_status").toString(), "SUCCESS");
+}
+
+TEST_F(TillEndToEnd, ReceiptByDefault)
+{
+    const TillRun run = till({"sale", "--amount", "3", "--token", "instant"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("APPROVED"));
+    EXPECT_TRUE(run.out.contains("3.00"));
+}
+
+TEST_F(TillEndToEnd, DeclinedAndRefusedSales)
+{
+    const TillRun declined = till({"--json", "sale", "--amount", "7.50", "--token", "decline"});
+    EXPECT_EQ(declined.exitCode, 1);
+    EXPECT_FALSE(declined.json().value("success").toBool(true));
+    EXPECT_EQ(declined.json().value("status").toInt(), 1);
+    EXPECT_EQ(declined.json().value("rrn").toString(), "");
+    EXPECT_EQ(declined.json().value("message").toObject().value("text").toString(),
+              QString::fromUtf8("Клиент отклонил оплату"));
+
+    const TillRun refused = till({"--json", "sale", "--amount", "7.50", "--token", "error"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.json().value("code").toInt(), 2001);
+    EXPECT_EQ(refused.json().value("message").toObject().value("key").toString(), "undefined");
+}
+
+TEST_F(TillEndToEnd, LostAnswerIsAFailureAndChargesOnce)
+{
+    const int before = ledger().size();
+    const TillRun run = till({"--json", "sale", "--amount", "2.00", "--token", "lost"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.json().value("message").toObject().value("key").toString(),
+              "requestUploadedButAborted");
+    EXPECT_EQ(ledger().size(), before + 1);
+}
+
+TEST_F(TillEndToEnd, WaitThatTimesOut)
+{
+    const QString config = writeConfig("short.conf", "payDuration = 100\n");
+    const TillRun run = till({"--json", "sale", "--amount", "1.00", "--token", "pending"}, config);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.json().value("message").toObject().value("key").toString(),
+              "requestStatusTimeout");
+    EXPECT_FALSE(run.json().value("additionalInfo").toObject().value("rrn").toString().isEmpty());
+}
+
+TEST_F(TillEndToEnd, RefundsCancelAndFiscalLink)
+{
+    const QString rrn = sale("instant", "15.00");
+    const TillRun fiscal = till({"--json", "fiscal", "--rrn", rrn, "--qr", "https://ofd.example/q"});
+    EXPECT_EQ(fiscal.exitCode, 0) << fiscal.err.toStdString();
+    EXPECT_EQ(fiscal.json(), QJsonObject({{"operation", "fiscal"}, {"success", true}}));
+    EXPECT_EQ(payment(rrn).value("fiscal_url").toString(), "https://ofd.example/q");
+
+    const TillRun partial =
+        till({"--json", "refund", "--rrn", rrn, "--amount", "5.00", "--original", "15.00"});
+    EXPECT_EQ(partial.exitCode, 0) << partial.err.toStdString();
+    EXPECT_EQ(partial.json().value("operation").toString(), "refund");
+    EXPECT_EQ(payment(rrn).value("payment_status").toString(), "PARTIAL_CANCELLED");
+    EXPECT_EQ(payment(rrn).value("rest").toInt(), 1000);
+
+    const TillRun cancel = till({"--json", "cancel", "--rrn", rrn});
+    EXPECT_EQ(cancel.exitCode, 0) << cancel.err.toStdString();
+    EXPECT_EQ(payment(rrn).value("payment_status").toString(), "REVERSED");
+    EXPECT_EQ(cancel.json().value("additionalInfo").toObject().value("rrn").toString(), rrn);
+
+    const QString whole = sale("instant", "8.00");
+    const TillRun full =
+        till({"--json", "refund", "--rrn", whole, "--amount", "8.00", "--original", "8.00"});
+    EXPECT_EQ(full.exitCode, 0);
+    EXPECT_EQ(payment(whole).value("payment_status").toString(), "REVERSED");
+
+    const TillRun again = till({"--json", "cancel", "--rrn", whole});
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_EQ(again.json().value("code").toInt(), 1012);
+}
+
+TEST_F(TillEndToEnd, Info)
+{
+    const TillRun run = till({"--json", "info"});
+    ASSERT_EQ(run.exitCode, 0);
+    const QJsonObject json = run.json();
+    const QJsonObject dialog = json.value("dialog").toObject();
+    EXPECT_EQ(dialog.value("title").toString(), QString::fromUtf8("Ввод токена Oxlen Pay"));
+    EXPECT_EQ(dialog.value("image").toObject().value("width").toInt(), 453);
+    EXPECT_EQ(dialog.value("image").toObject().value("height").toInt(), 350);
+    EXPECT_EQ(json.value("paymentTypes").toArray(), QJsonArray({"sale", "refund"}));
+    EXPECT_EQ(json.value("cancelTypes").toArray(), QJsonArray({"sale"}));
+    EXPECT_EQ(json.value("operations").toObject().value("balance").toObject().value("message")
+                  .toObject().value("key").toString(),
+              "basicPaymentProcessingBalance");
+}
+
+TEST_F(TillEndToEnd, NoSecretIsPrinted)
+{
+    const TillRun run = till({"-v", "sale", "--amount", "1.00", "--token", "settle-1-SECRETTOKEN"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.err.contains("INFO oxlenpay:")) << "-v shows the plug-in's info lines";
+    for (const QByteArray& output : {run.out, run.err}) {
+        EXPECT_FALSE(output.contains("sandbox-secret"));
+        EXPECT_FALSE(output.contains("SECRETTOKEN"));
+    }
+    const TillRun quiet = till({"--quiet", "sale", "--amount", "1.00", "--token", "decline"});
+    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_TRUE(quiet.err.isEmpty()) << quiet.err.toStdString();
+}
+
+TEST_F(TillEndToEnd, BadUsageExitsWithTwo)
+{
+    const QList<QStringList> mistakes = {
+        {"sale", "--amount", "abc", "--token", "t"},
+        {"sale", "--amount", "1.234", "--token", "t"},
+        {"sale", "--amount", "-5", "--token", "t"},
+        {"sale", "--amount", "21474837", "--token", "t"},
+        {"sale", "--amount", "0", "--token", "t"},
+        {"sale", "--token", "t"},
+        {"sale", "--amount", "1", "--token"},
+        {"sale", "--amount", "1", "--token", "t", "--colour", "red"},
+        {"--frobnicate", "info"},
+        {"teleport"},
+        {"refund", "--rrn", "x", "--amount", "1"},
+        {"sale", "--amount", "1", "--token", "t", "--currency", "dollars"},
+    };
+    const int before = ledger().size();
+    for (const QStringList& arguments : mistakes) {
+        const TillRun run = till(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+        EXPECT_TRUE(run.err.startsWith("oxlenpay-till: ")) << run.err.toStdString();
+    }
+    EXPECT_EQ(ledger().size(), before) << "nothing reached the provider";
+
+    const TillRun missingConfig = till({"info"}, directory->filePath("nowhere.conf"));
+    EXPECT_EQ(missingConfig.exitCode, 2);
+    EXPECT_EQ(till({"sale", "--help"}).exitCode, 0);
+    EXPECT_TRUE(till({"--help"}).out.contains("refund --rrn ID"));
+}
+
+TEST_F(TillEndToEnd, MissingOrBrokenPluginExitsWithThree)
+{
+    const TillRun missing = till({"--plugin", directory->filePath("absent.so"), "info"});
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_TRUE(missing.err.contains("absent.so")) << missing.err.toStdString();
+
+    const QString broken = directory->filePath("libBroken.so");
+    QFile file(broken);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("this is not a library");
+    file.close();
+    const TillRun run = till({"--plugin", broken, "info"});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.contains("cannot load the plug-in")) << run.err.toStdString();
+    EXPECT_GT(run.err.size(), QByteArray("oxlenpay-till: cannot load the plug-in ").size() +
+                                  broken.size() + 4)
+        << "Qt's reason follows";
+}
+
+} // namespace
