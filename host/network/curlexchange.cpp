@@ -49,7 +49,7 @@ struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-// The calling thread's kept-alive handle for idempotent requests.
+// The calling thread's handle, reset for each request.
 CURL* keptAliveHandle()
 {
     thread_local EasyHandle handle(curl_easy_init());
@@ -103,14 +103,10 @@ void CurlExchange::perform()
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
-    const bool reuse = isIdempotent(operation);
-    EasyHandle fresh;
-    CURL* curl = nullptr;
-    if (reuse) {
-        curl = keptAliveHandle();
-    } else {
-        fresh.reset(curl_easy_init());
-        curl = fresh.get();
+    // One handle per thread keeps libcurl's caches (CA store, DNS, sessions) warm;
+    // whether a connection may be reused is decided per request.
+    CURL* curl = keptAliveHandle();
+    if (!isIdempotent(operation)) {
         curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     }

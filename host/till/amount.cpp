@@ -16,8 +16,8 @@ bool parseAmount(const QString& text, qint32* hundredths, QString* error)
         } else if (QRegularExpression("^[0-9]+\\.[0-9]{3,}$").match(text).hasMatch()) {
             *error = QString("amount \"%1\" has more than two decimals").arg(text);
         } else {
-            *error = QString("amount \"%1\" is not a number of currency units such as 15.50")
-                         .arg(text);
+            *error =
+                QString("amount \"%1\" is not a number of currency units such as 15.50").arg(text);
         }
         return false;
     }
@@ -40,7 +40,10 @@ QString formatAmount(qint64 hundredths)
 {
     const QString sign = hundredths < 0 ? "-" : "";
     const qint64 magnitude = hundredths < 0 ? -hundredths : hundredths;
-    return QString("%1%2.%3").arg(sign).arg(magnitude / 100).arg(magnitude % 100, 2, 10, QChar('0'));
+    return QString("%1%2.%3")
+        .arg(sign)
+        .arg(magnitude / 100)
+        .arg(magnitude % 100, 2, 10, QChar('0'));
 }
 
 } // namespace till

@@ -55,12 +55,24 @@ bool Demo::prepare(bool verbose, QString* error)
         return false;
     }
     file.write("[OxlenPay]\n"
-               "host = " + m_sandbox->rootUrl().toUtf8() + "\n"
-               "path = " + options.basePath.toUtf8() + "\n"
-               "merchantId = " + options.cashboxCode.toUtf8() + "\n"
-               "merchantServiceId = " + QByteArray::number(options.serviceId) + "\n"
-               "merchantServiceUserId = " + options.userId.toUtf8() + "\n"
-               "merchantSecretKey = " + options.secretKey.toUtf8() + "\n"
+               "host = " +
+               m_sandbox->rootUrl().toUtf8() +
+               "\n"
+               "path = " +
+               options.basePath.toUtf8() +
+               "\n"
+               "merchantId = " +
+               options.cashboxCode.toUtf8() +
+               "\n"
+               "merchantServiceId = " +
+               QByteArray::number(options.serviceId) +
+               "\n"
+               "merchantServiceUserId = " +
+               options.userId.toUtf8() +
+               "\n"
+               "merchantSecretKey = " +
+               options.secretKey.toUtf8() +
+               "\n"
                "timeout = 5000\n"
                "frequency = 300\n"
                "payDuration = 10000\n");

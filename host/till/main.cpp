@@ -80,7 +80,8 @@ int main(int argc, char* argv[])
     } else if (command.name == "refund") {
         outcome = till.refund(command.rrn, command.amount, command.original, command.currency);
     } else if (command.name == "cancel") {
-        outcome = till.cancel(command.rrn, command.hasAmount ? command.amount : 0, command.currency);
+        outcome =
+            till.cancel(command.rrn, command.hasAmount ? command.amount : 0, command.currency);
     } else if (command.name == "fiscal") {
         outcome = till.fiscal(command.rrn, command.qr);
     } else {

@@ -11,11 +11,11 @@ void (*beforeLogLine)() = nullptr;
 
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    const bool shown = currentVerbosity == TillCommand::Verbosity::Verbose
-                           ? type != QtDebugMsg
-                           : currentVerbosity == TillCommand::Verbosity::Normal &&
-                                 (type == QtWarningMsg || type == QtCriticalMsg ||
-                                  type == QtFatalMsg);
+    const bool shown =
+        currentVerbosity == TillCommand::Verbosity::Verbose
+            ? type != QtDebugMsg
+            : currentVerbosity == TillCommand::Verbosity::Normal &&
+                  (type == QtWarningMsg || type == QtCriticalMsg || type == QtFatalMsg);
     if (!shown) {
         return;
     }
@@ -43,6 +43,9 @@ std::mutex& stderrMutex()
     return mutex;
 }
 
-void setBeforeLogLine(void (*hook)()) { beforeLogLine = hook; }
+void setBeforeLogLine(void (*hook)())
+{
+    beforeLogLine = hook;
+}
 
 } // namespace till

@@ -100,8 +100,7 @@ Outcome TillOperations::sale(qint32 amount, const QString& token, qint32 currenc
     return answered("sale", m_processing->payment(request), amount, currency);
 }
 
-Outcome TillOperations::refund(const QString& rrn, qint32 amount, qint32 original,
-                               qint32 currency)
+Outcome TillOperations::refund(const QString& rrn, qint32 amount, qint32 original, qint32 currency)
 {
     PaymentProcessingRequest request;
     request.type = PaymentProcessingRequest::Refund;
@@ -159,7 +158,8 @@ Outcome TillOperations::info()
     const QString readError = texts.value(EPaymentProcessingInfo::DialogError).ru();
     text += "Scan dialog\n" + line("Title", title) + line("Prompt", prompt) +
             line("Read error", QString(readError).replace('\n', " / ")) +
-            line("Picture", QString("%1 (%2 x %3)").arg(imagePath).arg(image.width()).arg(image.height())) +
+            line("Picture",
+                 QString("%1 (%2 x %3)").arg(imagePath).arg(image.width()).arg(image.height())) +
             line("Scan mask", p.getDialogScanMask());
 
     QJsonArray paymentTypes, cancelTypes;
@@ -179,12 +179,12 @@ Outcome TillOperations::info()
         }
         return names.join(", ");
     };
-    text += "Requests\n" + line("Payment", joined(paymentTypes)) +
-            line("Cancel", joined(cancelTypes));
+    text +=
+        "Requests\n" + line("Payment", joined(paymentTypes)) + line("Cancel", joined(cancelTypes));
 
     QJsonObject options;
-    const QList<QPair<QString, int>> legacy = {{"0x0010", 0x10}, {"0x0020", 0x20},
-                                               {"0x4000", 0x4000}, {"0x4010", 0x4010}};
+    const QList<QPair<QString, int>> legacy = {
+        {"0x0010", 0x10}, {"0x0020", 0x20}, {"0x4000", 0x4000}, {"0x4010", 0x4010}};
     QStringList set;
     for (const auto& option : legacy) {
         const bool on = p.checkOption(EPaymentProcessingOption::Option(option.second));
@@ -228,20 +228,21 @@ Outcome TillOperations::info()
     operations.insert("isUsePaymentAsDiscount", p.isUsePaymentAsDiscount());
     text += line("Totals", p.isCheckTotalsEnable() ? "enabled" : "not enabled");
 
-    outcome.json = {{"operation", "info"},
-                    {"success", true},
-                    {"dialog", QJsonObject{{"title", title},
-                                           {"message", prompt},
-                                           {"error", readError},
-                                           {"scanMask", p.getDialogScanMask()},
-                                           {"image", QJsonObject{{"path", imagePath},
-                                                                 {"width", image.width()},
-                                                                 {"height", image.height()},
-                                                                 {"alpha", image.hasAlphaChannel()}}}}},
-                    {"paymentTypes", paymentTypes},
-                    {"cancelTypes", cancelTypes},
-                    {"options", options},
-                    {"operations", operations}};
+    outcome.json = {
+        {"operation", "info"},
+        {"success", true},
+        {"dialog", QJsonObject{{"title", title},
+                               {"message", prompt},
+                               {"error", readError},
+                               {"scanMask", p.getDialogScanMask()},
+                               {"image", QJsonObject{{"path", imagePath},
+                                                     {"width", image.width()},
+                                                     {"height", image.height()},
+                                                     {"alpha", image.hasAlphaChannel()}}}}},
+        {"paymentTypes", paymentTypes},
+        {"cancelTypes", cancelTypes},
+        {"options", options},
+        {"operations", operations}};
     outcome.receipt = text;
     return outcome;
 }

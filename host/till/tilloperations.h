@@ -26,8 +26,8 @@ public:
     Outcome info();
 
 private:
-    Outcome answered(const QString& operation, const PaymentProcessingAnswer& answer,
-                     qint32 amount, qint32 currency) const;
+    Outcome answered(const QString& operation, const PaymentProcessingAnswer& answer, qint32 amount,
+                     qint32 currency) const;
     qint64 waitLimitMs() const;
 
     BasicPaymentProcessing* m_processing;

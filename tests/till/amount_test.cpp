@@ -10,9 +10,9 @@ TEST(Amount, ExactHundredths)
         const char* text;
         qint32 hundredths;
     };
-    for (const Case& c : {Case{"15", 1500}, Case{"15.5", 1550}, Case{"15.50", 1550},
-                          Case{"0.01", 1}, Case{"0.1", 10}, Case{"007.05", 705},
-                          Case{"21474836.47", 2147483647}}) {
+    for (const Case& c :
+         {Case{"15", 1500}, Case{"15.5", 1550}, Case{"15.50", 1550}, Case{"0.01", 1},
+          Case{"0.1", 10}, Case{"007.05", 705}, Case{"21474836.47", 2147483647}}) {
         qint32 value = 0;
         QString error;
         EXPECT_TRUE(till::parseAmount(c.text, &value, &error)) << c.text;
@@ -22,8 +22,8 @@ TEST(Amount, ExactHundredths)
 
 TEST(Amount, RefusedWithAReason)
 {
-    for (const char* text : {"", "abc", "15,50", "1.234", "-5", "+5", "1e3", " 15", "15.",
-                             ".5", "21474836.48", "999999999999", "0", "0.00"}) {
+    for (const char* text : {"", "abc", "15,50", "1.234", "-5", "+5", "1e3", " 15", "15.", ".5",
+                             "21474836.48", "999999999999", "0", "0.00"}) {
         qint32 value = 77;
         QString error;
         EXPECT_FALSE(till::parseAmount(text, &value, &error)) << text;

@@ -54,7 +54,8 @@ protected:
         return path;
     }
 
-    static TillRun till(const QStringList& arguments, const QString& config = writeConfig("till.conf"))
+    static TillRun till(const QStringList& arguments,
+                        const QString& config = writeConfig("till.conf"))
     {
         QProcess process;
         QStringList all = {"--config", config, "--ca-file", directory->filePath("sandbox.pem")};
@@ -104,8 +105,9 @@ TEST_F(TillEndToEnd, SaleSettlesAfterPolls)
     const TillRun run = till({"--json", "sale", "--amount", "15.5", "--token", "settle-2"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QJsonObject json = run.json();
-    EXPECT_EQ(json.keys(), QStringList({"additionalInfo", "code", "message", "operation",
-                                        "paymentMethod", "rrn", "status", "success", "terminalId"}));
+    EXPECT_EQ(json.keys(),
+              QStringList({"additionalInfo", "code", "message", "operation", "paymentMethod", "rrn",
+                           "status", "success", "terminalId"}));
     EXPECT_EQ(json.value("operation").toString(), "sale");
     EXPECT_TRUE(json.value("success").isBool());
     EXPECT_TRUE(json.value("success").toBool());
@@ -172,7 +174,8 @@ TEST_F(TillEndToEnd, WaitThatTimesOut)
 TEST_F(TillEndToEnd, RefundsCancelAndFiscalLink)
 {
     const QString rrn = sale("instant", "15.00");
-    const TillRun fiscal = till({"--json", "fiscal", "--rrn", rrn, "--qr", "https://ofd.example/q"});
+    const TillRun fiscal =
+        till({"--json", "fiscal", "--rrn", rrn, "--qr", "https://ofd.example/q"});
     EXPECT_EQ(fiscal.exitCode, 0) << fiscal.err.toStdString();
     EXPECT_EQ(fiscal.json(), QJsonObject({{"operation", "fiscal"}, {"success", true}}));
     EXPECT_EQ(payment(rrn).value("fiscal_url").toString(), "https://ofd.example/q");
@@ -211,8 +214,14 @@ TEST_F(TillEndToEnd, Info)
     EXPECT_EQ(dialog.value("image").toObject().value("height").toInt(), 350);
     EXPECT_EQ(json.value("paymentTypes").toArray(), QJsonArray({"sale", "refund"}));
     EXPECT_EQ(json.value("cancelTypes").toArray(), QJsonArray({"sale"}));
-    EXPECT_EQ(json.value("operations").toObject().value("balance").toObject().value("message")
-                  .toObject().value("key").toString(),
+    EXPECT_EQ(json.value("operations")
+                  .toObject()
+                  .value("balance")
+                  .toObject()
+                  .value("message")
+                  .toObject()
+                  .value("key")
+                  .toString(),
               "basicPaymentProcessingBalance");
 }
 
@@ -275,8 +284,8 @@ TEST_F(TillEndToEnd, MissingOrBrokenPluginExitsWithThree)
     const TillRun run = till({"--plugin", broken, "info"});
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(run.err.contains("cannot load the plug-in")) << run.err.toStdString();
-    EXPECT_GT(run.err.size(), QByteArray("oxlenpay-till: cannot load the plug-in ").size() +
-                                  broken.size() + 4)
+    EXPECT_GT(run.err.size(),
+              QByteArray("oxlenpay-till: cannot load the plug-in ").size() + broken.size() + 4)
         << "Qt's reason follows";
 }
 
