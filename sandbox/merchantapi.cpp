@@ -84,6 +84,24 @@ private:
     bool m_failed = false;
 };
 
+// Reads "payment_id" (and "service_id" when `serviceId` is given) and finds the payment;
+// null with the fault recorded in `check` when that fails.
+Payment* findPayment(BodyCheck& check, Ledger& ledger, const qint64* serviceId)
+{
+    if (serviceId) {
+        check.require("service_id", JsonKind::Integer);
+    }
+    check.require("payment_id", JsonKind::String);
+    if (serviceId && !check.failed() && check.integer("service_id") != *serviceId) {
+        check.fail(400, UnknownService, "unknown service_id");
+    }
+    Payment* payment = check.failed() ? nullptr : ledger.find(check.string("payment_id"));
+    if (!check.failed() && !payment) {
+        check.fail(404, PaymentNotFound, "payment not found");
+    }
+    return check.failed() ? nullptr : payment;
+}
+
 QJsonObject answerFor(const Payment& payment)
 {
     return QJsonObject{{"error_code", 0},
@@ -288,15 +306,7 @@ MerchantApi::Outcome MerchantApi::payment(const QJsonObject& body)
 MerchantApi::Outcome MerchantApi::status(const QJsonObject& body)
 {
     BodyCheck check(body);
-    check.require("service_id", JsonKind::Integer);
-    check.require("payment_id", JsonKind::String);
-    if (!check.failed() && check.integer("service_id") != m_options.serviceId) {
-        check.fail(400, UnknownService, "unknown service_id");
-    }
-    Payment* payment = check.failed() ? nullptr : m_ledger.find(check.string("payment_id"));
-    if (!check.failed() && !payment) {
-        check.fail(404, PaymentNotFound, "payment not found");
-    }
+    Payment* payment = findPayment(check, m_ledger, &m_options.serviceId);
     if (check.failed()) {
         return refusal({check.httpStatus(), check.code(), check.message()});
     }
@@ -320,15 +330,7 @@ MerchantApi::Outcome MerchantApi::status(const QJsonObject& body)
 MerchantApi::Outcome MerchantApi::reversal(const QJsonObject& body)
 {
     BodyCheck check(body);
-    check.require("service_id", JsonKind::Integer);
-    check.require("payment_id", JsonKind::String);
-    if (!check.failed() && check.integer("service_id") != m_options.serviceId) {
-        check.fail(400, UnknownService, "unknown service_id");
-    }
-    Payment* payment = check.failed() ? nullptr : m_ledger.find(check.string("payment_id"));
-    if (!check.failed() && !payment) {
-        check.fail(404, PaymentNotFound, "payment not found");
-    }
+    Payment* payment = findPayment(check, m_ledger, &m_options.serviceId);
     if (!check.failed() && payment->status != "SUCCESS" &&
         !(payment->status == "PARTIAL_CANCELLED" && payment->rest() > 0)) {
         check.fail(409, WrongState, "payment in status " + payment->status + " cannot be reversed");
@@ -344,14 +346,10 @@ MerchantApi::Outcome MerchantApi::reversal(const QJsonObject& body)
 MerchantApi::Outcome MerchantApi::partialReversal(const QJsonObject& body)
 {
     BodyCheck check(body);
-    check.require("payment_id", JsonKind::String);
+    Payment* payment = findPayment(check, m_ledger, nullptr);
     check.require("amount", JsonKind::Integer);
     if (!check.failed() && check.integer("amount") <= 0) {
         check.fail(400, InvalidAmount, "amount must be positive");
-    }
-    Payment* payment = check.failed() ? nullptr : m_ledger.find(check.string("payment_id"));
-    if (!check.failed() && !payment) {
-        check.fail(404, PaymentNotFound, "payment not found");
     }
     if (!check.failed() && payment->status != "SUCCESS" && payment->status != "PARTIAL_CANCELLED") {
         check.fail(409, WrongState, "payment in status " + payment->status + " cannot be refunded");
@@ -371,12 +369,8 @@ MerchantApi::Outcome MerchantApi::partialReversal(const QJsonObject& body)
 MerchantApi::Outcome MerchantApi::fiscal(const QJsonObject& body)
 {
     BodyCheck check(body);
-    check.require("payment_id", JsonKind::String);
+    Payment* payment = findPayment(check, m_ledger, nullptr);
     check.require("fiscal_url", JsonKind::String);
-    Payment* payment = check.failed() ? nullptr : m_ledger.find(check.string("payment_id"));
-    if (!check.failed() && !payment) {
-        check.fail(404, PaymentNotFound, "payment not found");
-    }
     if (!check.failed() && payment->status == "PENDING") {
         check.fail(409, WrongState, "payment is not settled yet");
     }
