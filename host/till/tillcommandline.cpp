@@ -11,14 +11,14 @@ namespace {
 
 const QStringList Commands = {"demo", "sale", "refund", "cancel", "fiscal", "info"};
 
-struct CommandSpec {
+struct CommandOptions {
     QStringList required;
     QStringList optional;
 };
 
-const QHash<QString, CommandSpec>& specs()
+const QHash<QString, CommandOptions>& optionTable()
 {
-    static const QHash<QString, CommandSpec> table = {
+    static const QHash<QString, CommandOptions> table = {
         {"demo", {{}, {}}},
         {"sale", {{"--amount", "--token"}, {"--currency"}}},
         {"refund", {{"--rrn", "--amount", "--original"}, {"--currency"}}},
@@ -132,7 +132,7 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             return false;
         }
     }
-    const CommandSpec& spec = specs()[command->name];
+    const CommandOptions& accepted = optionTable()[command->name];
     QSet<QString> seen;
     for (; i < arguments.size(); ++i) {
         const QString& option = arguments[i];
@@ -140,7 +140,7 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->help = true;
             return true;
         }
-        if (!spec.required.contains(option) && !spec.optional.contains(option)) {
+        if (!accepted.required.contains(option) && !accepted.optional.contains(option)) {
             *error = QString("%1 does not take %2").arg(command->name, option);
             return false;
         }
@@ -170,7 +170,7 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->hasAmount |= option == "--amount";
         }
     }
-    for (const QString& option : spec.required) {
+    for (const QString& option : accepted.required) {
         if (!seen.contains(option)) {
             *error = QString("%1 needs %2").arg(command->name, option);
             return false;
