@@ -112,6 +112,18 @@ QJsonObject answerFor(const Payment& payment)
                        {"refunded", payment.refunded}};
 }
 
+// A request body as the control API shows it: the customer's one-time token masked.
+QByteArray maskedBody(const QByteArray& body)
+{
+    QJsonDocument document = QJsonDocument::fromJson(body);
+    if (!document.isObject() || !document.object().contains("otp_data")) {
+        return body;
+    }
+    QJsonObject object = document.object();
+    object.insert("otp_data", "***");
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
 // The operation name of a merchant path, empty when unknown.
 QString operationOf(const QString& method, const QString& path)
 {
@@ -533,7 +545,7 @@ Delivery MerchantApi::handleControl(const HttpRequest& request, const QString& p
         return json(200, {{"method", m_lastRequest.method},
                           {"target", m_lastRequest.target},
                           {"headers", headers},
-                          {"body", QString::fromUtf8(m_lastRequest.body)}});
+                          {"body", QString::fromUtf8(maskedBody(m_lastRequest.body))}});
     }
     if (request.method == "POST" && path == "/_sandbox/faults") {
         const QJsonObject body = QJsonDocument::fromJson(request.body).object();

@@ -267,10 +267,14 @@ TEST_F(MerchantApiTest, ControlApiApprovesAndDeclinesPendingPayments)
     EXPECT_EQ(poll(a).value("payment_status").toString(), "SUCCESS");
     EXPECT_EQ(poll(b).value("payment_status").toString(), "FAILED");
 
+    sale("secret-token-x", "c");
     const Delivery last = api.handle({"GET", "/_sandbox/requests/last", {}, {}});
     const QJsonObject seen = QJsonDocument::fromJson(last.body).object();
     EXPECT_TRUE(seen.value("headers").toObject().value("authorization").toString().endsWith(":***"))
         << "the signature is never handed out";
+    EXPECT_TRUE(seen.value("body").toString().contains("\"otp_data\":\"***\""))
+        << "nor the customer's token";
+    EXPECT_FALSE(last.body.contains("secret-token-x"));
 }
 
 } // namespace
