@@ -89,6 +89,14 @@ Outcome TillOperations::answered(const QString& operation, const PaymentProcessi
     return outcome;
 }
 
+Outcome TillOperations::waitFor(
+    const QString& operation, const PaymentProcessingRequest& request,
+    PaymentProcessingAnswer (BasicPaymentProcessing::*call)(const PaymentProcessingRequest&))
+{
+    WaitProgress progress(operation, waitLimitMs());
+    return answered(operation, (m_processing->*call)(request), request.sum, request.currencyCode);
+}
+
 Outcome TillOperations::sale(qint32 amount, const QString& token, qint32 currency)
 {
     PaymentProcessingRequest request;
@@ -96,8 +104,7 @@ Outcome TillOperations::sale(qint32 amount, const QString& token, qint32 currenc
     request.sum = amount;
     request.token = token;
     request.currencyCode = currency;
-    WaitProgress progress("sale", waitLimitMs());
-    return answered("sale", m_processing->payment(request), amount, currency);
+    return waitFor("sale", request, &BasicPaymentProcessing::payment);
 }
 
 Outcome TillOperations::refund(const QString& rrn, qint32 amount, qint32 original, qint32 currency)
@@ -108,8 +115,7 @@ Outcome TillOperations::refund(const QString& rrn, qint32 amount, qint32 origina
     request.sum = amount;
     request.originalSum = original;
     request.currencyCode = currency;
-    WaitProgress progress("refund", waitLimitMs());
-    return answered("refund", m_processing->payment(request), amount, currency);
+    return waitFor("refund", request, &BasicPaymentProcessing::payment);
 }
 
 Outcome TillOperations::cancel(const QString& rrn, qint32 amount, qint32 currency)
@@ -120,8 +126,7 @@ Outcome TillOperations::cancel(const QString& rrn, qint32 amount, qint32 currenc
     request.sum = amount;
     request.originalSum = amount;
     request.currencyCode = currency;
-    WaitProgress progress("cancel", waitLimitMs());
-    return answered("cancel", m_processing->cancel(request), amount, currency);
+    return waitFor("cancel", request, &BasicPaymentProcessing::cancel);
 }
 
 Outcome TillOperations::fiscal(const QString& rrn, const QString& qr)

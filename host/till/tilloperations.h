@@ -29,6 +29,10 @@ private:
     Outcome answered(const QString& operation, const PaymentProcessingAnswer& answer, qint32 amount,
                      qint32 currency) const;
     qint64 waitLimitMs() const;
+    /// One blocking call of the plug-in with the progress display and Ctrl-C guard.
+    Outcome waitFor(
+        const QString& operation, const PaymentProcessingRequest& request,
+        PaymentProcessingAnswer (BasicPaymentProcessing::*call)(const PaymentProcessingRequest&));
 
     BasicPaymentProcessing* m_processing;
 };
