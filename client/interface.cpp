@@ -2,12 +2,14 @@
 
 #include "config.h"
 #include "singleton.h"
+#include "waitgate.h"
 
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QStringList>
 #include <QUuid>
 
 namespace oxlenpay {
@@ -45,21 +47,49 @@ bool Interface::RequestResult::operator==(const RequestResult& other) const
                               message == other.message && data == other.data);
 }
 
-Interface::Interface() : logger(Log4Qt::LogManager::logger("oxlenpay", QString())) {}
+Interface::Interface()
+    : logger(Log4Qt::LogManager::logger("oxlenpay", QString())),
+      waitGate(std::make_shared<WaitGate>())
+{
+}
 
 Interface::~Interface() = default;
 
 void Interface::init()
 {
     Config* config = configuration();
-    config->loadFile(ConfigPath, QString());
-    timeout = config->getInt("OxlenPay:timeout", 10000);
-    payDuration = config->getInt("OxlenPay:payDuration", 300000);
-    frequency = config->getInt("OxlenPay:frequency", 10000);
-    merchantId = config->getString("OxlenPay:merchantId");
-    merchantServiceId = config->getString("OxlenPay:merchantServiceId").toLongLong(nullptr, 10);
-    merchantServiceUserId = config->getString("OxlenPay:merchantServiceUserId");
-    merchantSecretKey = config->getString("OxlenPay:merchantSecretKey");
+    config->loadFile(settings::ConfigPath, QString());
+    timeout = config->getInt(settings::Timeout, settings::DefaultTimeoutMs);
+    payDuration = config->getInt(settings::PayDuration, settings::DefaultPayDurationMs);
+    frequency = config->getInt(settings::Frequency, settings::DefaultFrequencyMs);
+    reverseUnknown = config->getInt(settings::ReverseUnknown, settings::DefaultReverseUnknown);
+    merchantId = config->getString(settings::MerchantId);
+    merchantServiceId = config->getString(settings::MerchantServiceId).toLongLong(nullptr, 10);
+    merchantServiceUserId = config->getString(settings::MerchantServiceUserId);
+    merchantSecretKey = config->getString(settings::MerchantSecretKey);
+    warnAboutTestOnlyTimings();
+    if (frequency < 0) {
+        frequency = 0; // a negative period means back-to-back polls, never a busy loop below zero
+    }
+}
+
+void Interface::warnAboutTestOnlyTimings() const
+{
+    QStringList odd;
+    if (frequency < settings::SmallestRealFrequencyMs) {
+        odd << QString("%1 = %2").arg(settings::Frequency).arg(frequency);
+    }
+    if (payDuration < frequency) {
+        odd << QString("%1 = %2").arg(settings::PayDuration).arg(payDuration);
+    }
+    if (!odd.isEmpty()) {
+        logger->warn(QString("Настройки годятся только для тестов: %1").arg(odd.join(", ")));
+    }
+}
+
+bool Interface::interruptWait()
+{
+    return waitGate->interrupt();
 }
 
 QString Interface::getMerchantServiceId() const
@@ -69,19 +99,19 @@ QString Interface::getMerchantServiceId() const
 
 int Interface::getPaymentProvider() const
 {
-    return configuration()->getInt("OxlenPay:paymentProvider", 161);
+    return configuration()->getInt(settings::PaymentProvider, settings::DefaultPaymentProvider);
 }
 
 QUrl Interface::getUrl(Method method) const
 {
     static const char* const suffixes[] = {"/payment", "/payment/status", "/payment/reversal",
                                            "/partial/reversal", "/payment/fiscal"};
-    const QString suffix = method >= Payment && method <= Fiscal ? suffixes[method] : "";
+    const QString suffix = method >= Payment && method <= Fiscal ? suffixes[int(method)] : "";
 
     Config* config = configuration();
-    QUrl base = QUrl(config->getString("OxlenPay:host", DefaultHost), QUrl::TolerantMode)
+    QUrl base = QUrl(config->getString(settings::Host, settings::DefaultHost), QUrl::TolerantMode)
                     .adjusted(QUrl::StripTrailingSlash);
-    const QUrl path(config->getString("OxlenPay:path", DefaultPath), QUrl::TolerantMode);
+    const QUrl path(config->getString(settings::Path, settings::DefaultPath), QUrl::TolerantMode);
     base = base.resolved(path).adjusted(QUrl::StripTrailingSlash);
     QString basePath = base.path(QUrl::FullyDecoded);
     if (basePath.endsWith('/')) {

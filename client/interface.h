@@ -1,11 +1,14 @@
 #pragma once
 
+#include "settings.h"
 #include "tr.h"
 
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QUrl>
+
+#include <memory>
 
 struct PaymentProcessingRequest;
 
@@ -19,8 +22,9 @@ namespace oxlenpay {
 /// the provider operations and the blocking wait for their final status.
 class Interface {
 public:
-    /// Provider methods; the numbers are their values.
-    enum Method {
+    /// Provider methods; the numbers are their values. The fixed underlying type makes
+    /// any int a valid value: one outside 0 to 4 names no method.
+    enum Method : int {
         Payment = 0,
         PaymentStatus = 1,
         Reversal = 2,
@@ -43,9 +47,9 @@ public:
         bool operator!=(const RequestResult& other) const { return !(*this == other); }
     };
 
-    static constexpr const char* ConfigPath = "/pomerin/cash/paysystems/oxlenpay/oxlenpay.conf";
-    static constexpr const char* DefaultHost = "https://api.oxlenpay.example";
-    static constexpr const char* DefaultPath = "/api/quindo-pay/merchant";
+    static constexpr const char* ConfigPath = settings::ConfigPath;
+    static constexpr const char* DefaultHost = settings::DefaultHost;
+    static constexpr const char* DefaultPath = settings::DefaultPath;
 
     Interface();
     virtual ~Interface();
@@ -71,10 +75,15 @@ public:
     QString getMerchantServiceId() const;
     int getPaymentProvider() const;
 
+    /// Called from another thread: ends the running operation's wait for a final status
+    /// within moments, without another status request. False when nothing is running.
+    bool interruptWait();
+
 protected:
-    qint64 timeout = 10000;
-    qint64 payDuration = 300000;
-    qint64 frequency = 10000;
+    qint64 timeout = settings::DefaultTimeoutMs;
+    qint64 payDuration = settings::DefaultPayDurationMs;
+    qint64 frequency = settings::DefaultFrequencyMs;
+    qint64 reverseUnknown = settings::DefaultReverseUnknown;
     QString merchantId;
     qint64 merchantServiceId = 0;
     QString merchantServiceUserId;
@@ -82,8 +91,26 @@ protected:
     Log4Qt::Logger* logger = nullptr;
 
 private:
-    RequestResult sendAndWait(Method method, const QJsonObject& body, const QString& awaited,
-                              const QString& paymentId) const;
+    /// How a wait for a final status ended.
+    enum class WaitEnd { Final, TimedOut, Interrupted };
+    struct Wait {
+        RequestResult result;
+        WaitEnd end = WaitEnd::Final;
+    };
+
+    /// The whole wait: a first answer that settles it, else polls, then the classification.
+    Wait awaitStatus(const QString& status, const RequestResult& first, qint64 limitMs) const;
+    /// Polls the payment of `first` until `status`, "FAILED", the limit or an interrupt.
+    Wait pollUntil(const QString& status, const RequestResult& first, qint64 limitMs) const;
+    /// Turns the answer that ended a wait into the operation's result.
+    RequestResult classify(const QString& status, Wait wait) const;
+    /// A full reversal of a sale whose wait ended without a final status.
+    RequestResult closeOutSale(const RequestResult& open) const;
+    /// A full reversal of `paymentId`, polled with that id when its answer is lost.
+    Wait reverseWhole(const QString& paymentId, qint64 limitMs) const;
+    void warnAboutTestOnlyTimings() const;
+
+    std::shared_ptr<class WaitGate> waitGate;
 };
 
 } // namespace oxlenpay

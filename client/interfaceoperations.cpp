@@ -4,33 +4,44 @@
 
 #include "paymentprocessingrequest.h"
 #include "restclient.h"
+#include "restoperation.h"
+#include "waitgate.h"
 
 #include <log4qt/logger.h>
 
 #include <QJsonDocument>
 
-#include <chrono>
-#include <ctime>
-
 namespace oxlenpay {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 const char* const UploadedButAborted = "Данные переданы на сервер, но ответ не был получен";
 const char* const IncorrectAnswer = "Некорректный ответ от сервера";
+const char* const Failed = "FAILED";
 
-// One sleep until `deadline`; a signal that cuts it short is not made up for.
-void sleepUntil(Clock::time_point deadline)
+tr::Tr incorrectAnswer()
 {
-    const auto remaining = deadline - Clock::now();
-    if (remaining <= Clock::duration::zero()) {
-        return;
+    return tr::Tr("requestIncorrectAnswer", IncorrectAnswer);
+}
+
+// A poll's result always names the payment it was about, so the host never loses the
+// id of a payment that may have been charged. An answer about another payment is no answer.
+Interface::RequestResult withPolledId(Interface::RequestResult result, const QString& paymentId)
+{
+    const QString reported = result.getRrn();
+    if (reported.isEmpty()) {
+        result.data.insert("payment_id", paymentId);
+    } else if (reported != paymentId) {
+        result = Interface::RequestResult();
+        result.message = incorrectAnswer();
+        result.data.insert("payment_id", paymentId);
     }
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
-    timespec pause{time_t(ns / 1000000000), long(ns % 1000000000)};
-    nanosleep(&pause, nullptr);
+    return result;
+}
+
+qint64 millisecondsSince(WaitClock::TimePoint start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(WaitClock::now() - start).count();
 }
 
 } // namespace
@@ -39,15 +50,16 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
 {
     QSharedPointer<RestClient> client = MockFactory<RestClient>::creator();
     client->setTimeout(timeout);
-    const int operation = method == PaymentStatus ? 2 : 4;
-    client->send(operation, getUrl(method), QJsonDocument(body), getHeaders());
+    const RestOperation operation =
+        method == PaymentStatus ? RestOperation::Get : RestOperation::Post;
+    client->send(restOperationCode(operation), getUrl(method), QJsonDocument(body), getHeaders());
 
     RequestResult result;
     result.success = true;
     if (client->error() != 0) {
         if (client->isUploadedButAborted()) {
             logger->warn(UploadedButAborted);
-            // Only a payment's lost answer is a failure: the others are followed by status polls.
+            // Only a payment's lost answer fails here; the callers of the others decide.
             if (method == Payment) {
                 result.success = false;
                 result.message = tr::Tr("requestUploadedButAborted", UploadedButAborted);
@@ -62,7 +74,7 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
     const QJsonDocument answer = client->jsonAnswer();
     if (!answer.isObject() || answer.object().isEmpty()) {
         result.success = false;
-        result.message = tr::Tr("requestIncorrectAnswer", IncorrectAnswer);
+        result.message = incorrectAnswer();
         logger->error("Некорректный ответ от сервера (нет данных)");
         return result;
     }
@@ -80,104 +92,186 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
 
 Interface::RequestResult Interface::payment(const PaymentProcessingRequest& request)
 {
+    WaitGate::Running running(*waitGate);
     const QJsonObject body{{"amount", request.sum},
                            {"service_id", merchantServiceId},
                            {"otp_data", request.token},
                            {"cashbox_code", merchantId},
                            {"transaction_id", getUuid()}};
-    return waitForStatus("SUCCESS", sendRequest(Payment, body));
+    const Wait wait = awaitStatus("SUCCESS", sendRequest(Payment, body), payDuration);
+    if (wait.end == WaitEnd::Final || reverseUnknown == 0) {
+        return wait.result;
+    }
+    return closeOutSale(wait.result);
 }
 
 Interface::RequestResult Interface::waitForStatus(const QString& status,
                                                   const RequestResult& result) const
 {
-    logger->info("Ожидание статуса '%1'", status);
-    if (!result.success) {
-        return result;
-    }
-    RequestResult current = result;
-    bool timedOut = false;
-    if (current.getPaymentStatus() != status) {
-        const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", result.getRrn()}};
-        const auto start = Clock::now();
-        auto next = start;
-        for (;;) {
-            sleepUntil(next);
-            // The next deadline is taken before sending, so polls keep their period.
-            next = Clock::now() + std::chrono::milliseconds(frequency);
-            current = sendRequest(PaymentStatus, body);
-            const QString reported = current.getPaymentStatus();
-            if (reported == status) {
-                return current;
-            }
-            if (reported == "FAILED") {
-                // A declined operation is a failure; the answer still reaches the host.
-                const QString providerText = current.data.value("error_message").toString();
-                current.success = false;
-                current.errorCode = current.data.value("error_code").toInt(0);
-                current.message =
-                    providerText.isEmpty()
-                        ? tr::Tr("requestStatusFailed", "Операция отклонена платежной системой")
-                        : tr::Tr("undefined", providerText);
-                logger->error(current.message.ru());
-                return current;
-            }
-            const auto elapsed =
-                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-            if (elapsed.count() >= payDuration) {
-                timedOut = true;
-                break;
-            }
-        }
-    }
-    if (current.getRrn().isEmpty()) {
-        current.success = false;
-        if (current.message.isEmpty()) {
-            current.message = tr::Tr("requestIncorrectAnswer", IncorrectAnswer);
-        }
-        logger->error(current.message.ru());
-    } else if (timedOut && current.success) {
-        // Still pending when the time ran out: the outcome is not known, so not a success.
-        current.success = false;
-        current.message =
-            tr::Tr("requestStatusTimeout", "Истекло время ожидания подтверждения операции");
-        logger->error(current.message.ru());
-    }
-    return current;
+    return awaitStatus(status, result, payDuration).result;
 }
 
-Interface::RequestResult Interface::sendAndWait(Method method, const QJsonObject& body,
-                                                const QString& awaited,
-                                                const QString& paymentId) const
+Interface::Wait Interface::awaitStatus(const QString& status, const RequestResult& first,
+                                       qint64 limitMs) const
 {
-    RequestResult first = sendRequest(method, body);
-    // When the operation's own answer was lost, the status polls still follow the
-    // payment it is about. Only the polls see this: a result handed back unpolled
-    // is never the one changed here.
-    if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != awaited) {
+    logger->info("Ожидание статуса '%1'", status);
+    Wait wait{first, WaitEnd::Final};
+    if (!first.success) {
+        return wait;
+    }
+    const QString reported = first.getPaymentStatus();
+    if (reported != status && reported != Failed && !first.getRrn().isEmpty()) {
+        wait = pollUntil(status, first, limitMs);
+    }
+    wait.result = classify(status, wait);
+    return wait;
+}
+
+Interface::Wait Interface::pollUntil(const QString& status, const RequestResult& first,
+                                     qint64 limitMs) const
+{
+    const QString paymentId = first.getRrn();
+    const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
+    const std::chrono::milliseconds period(qMax<qint64>(frequency, 0));
+    Wait wait{first, WaitEnd::TimedOut};
+    const auto start = WaitClock::now();
+    auto next = start;
+    for (;;) {
+        if (!waitGate->sleepUntil(next)) {
+            wait.end = WaitEnd::Interrupted;
+            return wait;
+        }
+        // The next deadline is taken before sending, so polls keep their period.
+        next = WaitClock::now() + period;
+        wait.result = withPolledId(sendRequest(PaymentStatus, body), paymentId);
+        const QString reported = wait.result.getPaymentStatus();
+        if ((reported == status && wait.result.success) || reported == Failed) {
+            wait.end = WaitEnd::Final;
+            return wait;
+        }
+        if (millisecondsSince(start) >= limitMs) {
+            wait.end = WaitEnd::TimedOut;
+            return wait;
+        }
+    }
+}
+
+Interface::RequestResult Interface::classify(const QString& status, Wait wait) const
+{
+    RequestResult& result = wait.result;
+    if (result.getPaymentStatus() == Failed) {
+        // A declined operation is a failure; the answer still reaches the host.
+        const QString providerText = result.data.value("error_message").toString();
+        result.success = false;
+        result.errorCode = result.data.value("error_code").toInt(0);
+        result.message = providerText.isEmpty()
+                             ? tr::Tr("requestStatusFailed", "Операция отклонена платежной системой")
+                             : tr::Tr("undefined", providerText);
+    } else if (wait.end == WaitEnd::Interrupted) {
+        result.success = false;
+        result.message = tr::Tr("requestOutcomeUnknown",
+                                "Ожидание прервано: результат операции по платежу %1 неизвестен, "
+                                "проверьте его в платежной системе, прежде чем повторять операцию")
+                             .arg(result.getRrn());
+    } else if (result.getRrn().isEmpty()) {
+        // Nothing to poll, or nothing to hand the host: there is no payment to speak of.
+        result.success = false;
+        if (result.message.isEmpty()) {
+            result.message = incorrectAnswer();
+        }
+    } else if (wait.end == WaitEnd::TimedOut && result.success) {
+        // Still pending when the time ran out: the outcome is not known, so not a success.
+        result.success = false;
+        result.message =
+            tr::Tr("requestStatusTimeout", "Истекло время ожидания подтверждения операции");
+    } else if (result.success && result.getPaymentStatus() == status) {
+        return result;
+    }
+    if (!result.success) {
+        logger->error(result.message.ru());
+    }
+    return result;
+}
+
+Interface::RequestResult Interface::closeOutSale(const RequestResult& open) const
+{
+    const QString paymentId = open.getRrn();
+    logger->info("Оплата %1 не подтверждена: отправляется ее полная отмена", paymentId);
+    waitGate->rearm(); // the interrupt that ended the sale's wait was for that wait only
+    const Wait reversed =
+        reverseWhole(paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs));
+
+    RequestResult result = open;
+    result.success = false;
+    result.errorCode = 0;
+    if (reversed.result.success && reversed.result.getPaymentStatus() == "REVERSED") {
+        result.message = tr::Tr("paymentReversed",
+                                "Оплата не была подтверждена вовремя и отменена, деньги клиенту "
+                                "возвращены");
+        logger->info("Оплата %1 отменена", paymentId);
+    } else {
+        result.message = tr::Tr("requestOutcomeUnknown",
+                                "Оплата %1 не подтверждена и не отменена, ее результат неизвестен: "
+                                "проверьте платеж в платежной системе, прежде чем выдавать товар "
+                                "или повторять оплату")
+                             .arg(paymentId);
+        logger->error(result.message.ru());
+    }
+    return result;
+}
+
+Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs) const
+{
+    const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
+    RequestResult first = sendRequest(Reversal, body);
+    // "REVERSED" is the payment's own status, so a lost answer is settled by polling the payment.
+    if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "REVERSED") {
         first.data.insert("payment_id", paymentId);
     }
-    return waitForStatus(awaited, first);
+    return awaitStatus("REVERSED", first, limitMs);
 }
 
 Interface::RequestResult Interface::reversal(const PaymentProcessingRequest& request) const
 {
+    WaitGate::Running running(*waitGate);
     logger->info("Полный возврат");
-    const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", request.rrn}};
-    return sendAndWait(Reversal, body, "REVERSED", request.rrn);
+    return reverseWhole(request.rrn, payDuration).result;
 }
 
 Interface::RequestResult Interface::partialReversal(const PaymentProcessingRequest& request) const
 {
+    WaitGate::Running running(*waitGate);
     logger->info("Частичный возврат");
     const QJsonObject body{{"payment_id", request.rrn}, {"amount", request.sum}};
-    return sendAndWait(PartialReversal, body, "PARTIAL_CANCELLED", request.rrn);
+    RequestResult first = sendRequest(PartialReversal, body);
+    // The payment's status cannot tell this refund from an earlier one: without the
+    // refund's own answer its outcome is unknown.
+    if (first.success && first.getRrn().isEmpty() &&
+        first.getPaymentStatus() != "PARTIAL_CANCELLED") {
+        first.success = false;
+        first.data.insert("payment_id", request.rrn);
+        first.message = tr::Tr("requestOutcomeUnknown",
+                               "Результат частичного возврата по платежу %1 неизвестен: "
+                               "проверьте его в платежной системе, прежде чем повторять возврат")
+                            .arg(request.rrn);
+        logger->error(first.message.ru());
+        return first;
+    }
+    return awaitStatus("PARTIAL_CANCELLED", first, payDuration).result;
 }
 
 bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) const
 {
+    WaitGate::Running running(*waitGate);
     const QJsonObject body{{"payment_id", paymentId}, {"fiscal_url", fiscalUrl}};
-    return sendAndWait(Fiscal, body, "SUCCESS", paymentId).success;
+    const RequestResult first = sendRequest(Fiscal, body);
+    // A settled sale's status is "SUCCESS" too, so only the fiscal answer itself confirms
+    // the link; without it the host queues the message again.
+    if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "SUCCESS") {
+        logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
+        return false;
+    }
+    return awaitStatus("SUCCESS", first, payDuration).result.success;
 }
 
 } // namespace oxlenpay

@@ -32,13 +32,40 @@ void OxlenPay::declareCapabilities()
     supportedCancelTypes.insert(PaymentProcessingRequest::Sale);
 }
 
+namespace {
+
+tr::Tr noClientText()
+{
+    return tr::Tr("oxlenPayNoClient", "Платежный модуль не настроен");
+}
+
+} // namespace
+
+bool OxlenPay::hasClient() const
+{
+    if (!interface) {
+        logger->error(noClientText().ru());
+        return false;
+    }
+    return true;
+}
+
 PaymentProcessingAnswer OxlenPay::noClientAnswer() const
 {
-    const tr::Tr text("oxlenPayNoClient", "Платежный модуль не настроен");
-    logger->error(text.ru());
     PaymentProcessingAnswer answer;
-    answer.setMessage(text);
+    answer.setMessage(noClientText());
     return answer;
+}
+
+PaymentProcessingAnswer OxlenPay::reversalAnswer(const Interface::RequestResult& result,
+                                                 const PaymentProcessingRequest& request) const
+{
+    return createAnswer(result, {{"rrn", result.getRrn()}, {"valutCode", request.currencyCode}});
+}
+
+bool OxlenPay::interruptPayment()
+{
+    return interface && interface->interruptWait();
 }
 
 PaymentProcessingAnswer OxlenPay::payment(const PaymentProcessingRequest& request)
@@ -49,7 +76,7 @@ PaymentProcessingAnswer OxlenPay::payment(const PaymentProcessingRequest& reques
         answer = reversal(request);
         return answer;
     }
-    if (!interface) {
+    if (!hasClient()) {
         return noClientAnswer();
     }
     const Interface::RequestResult result = interface->payment(request);
@@ -69,23 +96,21 @@ PaymentProcessingAnswer OxlenPay::payment(const PaymentProcessingRequest& reques
 PaymentProcessingAnswer OxlenPay::cancel(const PaymentProcessingRequest& request)
 {
     logger->info("Отмена операции: %1", request.rrn);
-    if (!interface) {
+    if (!hasClient()) {
         return noClientAnswer();
     }
-    const Interface::RequestResult result = interface->reversal(request);
-    return createAnswer(result, {{"rrn", result.getRrn()}, {"valutCode", request.currencyCode}});
+    return reversalAnswer(interface->reversal(request), request);
 }
 
 PaymentProcessingAnswer OxlenPay::reversal(const PaymentProcessingRequest& request)
 {
     logger->info("Отмена операции: %1", request.rrn);
-    if (!interface) {
+    if (!hasClient()) {
         return noClientAnswer();
     }
-    const Interface::RequestResult result = request.sum == request.originalSum
-                                                ? interface->reversal(request)
-                                                : interface->partialReversal(request);
-    return createAnswer(result, {{"rrn", result.getRrn()}, {"valutCode", request.currencyCode}});
+    return reversalAnswer(request.sum == request.originalSum ? interface->reversal(request)
+                                                             : interface->partialReversal(request),
+                          request);
 }
 
 bool OxlenPay::sendEnqueuedMessage(const QMap<QString, QVariant>& message)
@@ -95,8 +120,7 @@ bool OxlenPay::sendEnqueuedMessage(const QMap<QString, QVariant>& message)
         logger->error("Неизвестный тип сообщения");
         return false;
     }
-    if (!interface) {
-        noClientAnswer();
+    if (!hasClient()) {
         return false;
     }
     const QMap<QString, QVariant> payload = message.value("payload").toMap();

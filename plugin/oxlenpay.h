@@ -32,6 +32,8 @@ public:
     bool sendEnqueuedMessage(const QMap<QString, QVariant>& message) override;
     QMap<EPaymentProcessingInfo::MessageType, tr::Tr> getMessageInfo() const override;
     QString getDialogImagePath() const override;
+    /// From another thread: ends the wait of a running payment, cancel or fiscal message.
+    bool interruptPayment() override;
 
     /// A refund: a full reversal when it returns the whole original amount, else a partial one.
     PaymentProcessingAnswer reversal(const PaymentProcessingRequest& request);
@@ -40,7 +42,11 @@ private:
     friend class ::OxlenPayTestAccess;
 
     void declareCapabilities();
+    /// False, with the error logged, when the processing was built without a client.
+    bool hasClient() const;
     PaymentProcessingAnswer noClientAnswer() const;
+    PaymentProcessingAnswer reversalAnswer(const Interface::RequestResult& result,
+                                           const PaymentProcessingRequest& request) const;
 
     QSharedPointer<Interface> interface;
     Log4Qt::Logger* logger = nullptr;

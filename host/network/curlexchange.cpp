@@ -1,6 +1,7 @@
 #include "curlexchange.h"
 
 #include "restclient.h"
+#include "restoperation.h"
 #include "trustedcertificates.h"
 
 #include <curl/curl.h>
@@ -59,7 +60,16 @@ CURL* keptAliveHandle()
 
 bool isIdempotent(int operation)
 {
-    return operation == 1 || operation == 2 || operation == 3 || operation == 5;
+    // Unknown codes go out as POST, so only the named non-POST operations count.
+    switch (static_cast<RestOperation>(operation)) {
+    case RestOperation::Head:
+    case RestOperation::Get:
+    case RestOperation::Put:
+    case RestOperation::Delete:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -128,13 +138,13 @@ void CurlExchange::perform()
 
     static const char* const methods[] = {"", "HEAD", "GET", "PUT", "POST", "DELETE"};
     const char* method = operation >= 1 && operation <= 5 ? methods[operation] : "POST";
-    if (operation == 1) {
+    if (operation == restOperationCode(RestOperation::Head)) {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else {
         // Every other method carries the JSON document as its body, GET included.
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-        if (operation != 4) {
+        if (operation != restOperationCode(RestOperation::Post)) {
             curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
         }
     }
@@ -148,7 +158,7 @@ void CurlExchange::perform()
         hasContentType |= it.key().compare("Content-Type", Qt::CaseInsensitive) == 0;
         addHeader(it.key().toUtf8() + ": " + it.value().toUtf8());
     }
-    if (!hasContentType && operation != 1) {
+    if (!hasContentType && operation != restOperationCode(RestOperation::Head)) {
         addHeader("Content-Type: application/json");
     }
     addHeader("Expect:"); // no 100-continue round trip

@@ -5,6 +5,7 @@
 #include "logcapture.h"
 #include "scriptedtransport.h"
 #include "singleton.h"
+#include "virtualclock.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,7 @@ public:
     using Interface::merchantServiceId;
     using Interface::merchantServiceUserId;
     using Interface::payDuration;
+    using Interface::reverseUnknown;
     using Interface::timeout;
 };
 
@@ -69,12 +71,14 @@ protected:
     {
         writeConfig(ini);
         client.init();
+        log.clear(); // the warning about test-only timings is checked on its own
     }
 
     QTemporaryDir root;
     int writes = 0;
     TestInterface client;
     LogCapture log;
+    VirtualClock clock;
     ScriptedTransport transport;
 };
 

@@ -91,6 +91,26 @@ TEST_F(OperationsTest, LostReversalAnswerPollsThePaymentItIsAbout)
     }
 }
 
+TEST_F(OperationsTest, PartialReversalWithoutItsOwnAnswerIsUnknown)
+{
+    // After an earlier partial refund the payment's status already reads
+    // "PARTIAL_CANCELLED": polling it could report a refused refund as done.
+    const QList<ScriptedReply> unanswered = {ScriptedReply::lost(),
+                                             ScriptedReply::json(answer("PROCESSING", ""))};
+    for (const ScriptedReply& first : unanswered) {
+        transport.script({first, ScriptedReply::json(answer("PARTIAL_CANCELLED"))});
+        const int before = transport.sent().size();
+        log.clear();
+        const auto result = client.partialReversal(request);
+        EXPECT_FALSE(result.success);
+        EXPECT_EQ(result.message.key(), "requestOutcomeUnknown");
+        EXPECT_TRUE(result.message.ru().contains("pay-1"));
+        EXPECT_EQ(result.getRrn(), "pay-1");
+        EXPECT_EQ(transport.sent().size(), before + 1) << "no status request";
+        EXPECT_EQ(log.of("oxlenpay").last(), "ERROR " + result.message.ru());
+    }
+}
+
 TEST_F(OperationsTest, FiscalLink)
 {
     transport.script({ScriptedReply::json(answer("SUCCESS"))});
@@ -114,9 +134,13 @@ TEST_F(OperationsTest, FiscalRefusals)
     EXPECT_FALSE(client.sendOfdData("pay-1", "url"));
     EXPECT_EQ(transport.sent().size(), 2);
 
+    // A settled sale's status is "SUCCESS" too: only the fiscal answer confirms the link.
     transport.script({ScriptedReply::lost(), ScriptedReply::json(answer("SUCCESS"))});
-    EXPECT_TRUE(client.sendOfdData("pay-7", "url"));
-    EXPECT_EQ(transport.sent().last().body.value("payment_id").toString(), "pay-7");
+    log.clear();
+    EXPECT_FALSE(client.sendOfdData("pay-7", "url"));
+    EXPECT_EQ(transport.sent().size(), 3) << "no status request after a lost answer";
+    EXPECT_EQ(log.of("oxlenpay").last(),
+              "ERROR Передача фискальной ссылки по платежу pay-7 не подтверждена");
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "scriptedtransport.h"
 
+#include "waitclock.h"
+
 namespace testsupport {
 
 using ::testing::_;
@@ -75,7 +77,7 @@ QSharedPointer<RestClient> ScriptedTransport::create()
                                               const QJsonDocument& document,
                                               const QHash<QString, QString>& headers) {
             SentRequest sent{*timeout,          operation, url,
-                             document.object(), headers,   std::chrono::steady_clock::now()};
+                             document.object(), headers,   oxlenpay::WaitClock::now()};
             m_sent.append(sent);
             if (m_responder) {
                 *reply = m_responder(sent);

@@ -1,0 +1,36 @@
+#pragma once
+
+// The plug-in's configuration: where it lives, its keys and their defaults.
+// The client, the till and the demo all read them from here.
+namespace oxlenpay::settings {
+
+/// The plug-in's configuration file on a shop's till (relocatable with $STROVA_ROOT).
+inline constexpr const char* ConfigPath = "/pomerin/cash/paysystems/oxlenpay/oxlenpay.conf";
+
+inline constexpr const char* Host = "OxlenPay:host";
+inline constexpr const char* Path = "OxlenPay:path";
+inline constexpr const char* MerchantId = "OxlenPay:merchantId";
+inline constexpr const char* MerchantServiceId = "OxlenPay:merchantServiceId";
+inline constexpr const char* MerchantServiceUserId = "OxlenPay:merchantServiceUserId";
+inline constexpr const char* MerchantSecretKey = "OxlenPay:merchantSecretKey";
+inline constexpr const char* Timeout = "OxlenPay:timeout";
+inline constexpr const char* Frequency = "OxlenPay:frequency";
+inline constexpr const char* PayDuration = "OxlenPay:payDuration";
+inline constexpr const char* PaymentProvider = "OxlenPay:paymentProvider";
+/// 1: a sale whose outcome is still open when the wait ends is reversed; 0: left as it is.
+inline constexpr const char* ReverseUnknown = "OxlenPay:reverseUnknown";
+
+inline constexpr const char* DefaultHost = "https://api.oxlenpay.example";
+inline constexpr const char* DefaultPath = "/api/quindo-pay/merchant";
+inline constexpr int DefaultTimeoutMs = 10000;
+inline constexpr int DefaultFrequencyMs = 10000;
+inline constexpr int DefaultPayDurationMs = 300000;
+inline constexpr int DefaultPaymentProvider = 161;
+inline constexpr int DefaultReverseUnknown = 1;
+
+/// Below this polling period a setting only makes sense in tests.
+inline constexpr int SmallestRealFrequencyMs = 500;
+/// The close-out's wait for "REVERSED" never takes longer than this.
+inline constexpr int CloseOutLimitMs = 60000;
+
+} // namespace oxlenpay::settings
