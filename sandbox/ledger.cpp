@@ -38,6 +38,9 @@ Payment& Ledger::charge(const QString& transactionId, qint64 amount, const Scena
     if (scenario.behaviour == Behaviour::SettleAfter && scenario.polls == 0) {
         payment.status = "SUCCESS";
     }
+    if (scenario.behaviour == Behaviour::DeclineAtOnce) {
+        payment.status = "FAILED";
+    }
     m_payments.append(payment);
     return m_payments.last();
 }

@@ -309,6 +309,9 @@ MerchantApi::Outcome MerchantApi::payment(const QJsonObject& body)
     Payment& payment = m_ledger.charge(check.string("transaction_id"), check.integer("amount"),
                                        scenario, &created);
     Outcome outcome{200, answerFor(payment), Behaviour::Normal};
+    if (payment.status == "FAILED") {
+        outcome.answer.insert("error_message", "Клиент отклонил оплату");
+    }
     if (created) {
         outcome.shape = scenario.behaviour; // a repeated transaction is answered plainly
     }
@@ -343,7 +346,8 @@ MerchantApi::Outcome MerchantApi::reversal(const QJsonObject& body)
 {
     BodyCheck check(body);
     Payment* payment = findPayment(check, m_ledger, &m_options.serviceId);
-    if (!check.failed() && payment->status != "SUCCESS" &&
+    // A pending payment may be cancelled too: the till gave up waiting for it.
+    if (!check.failed() && payment->status != "SUCCESS" && payment->status != "PENDING" &&
         !(payment->status == "PARTIAL_CANCELLED" && payment->rest() > 0)) {
         check.fail(409, WrongState, "payment in status " + payment->status + " cannot be reversed");
     }

@@ -11,6 +11,7 @@ const QHash<QString, Behaviour>& named()
     static const QHash<QString, Behaviour> table = {
         {"instant", Behaviour::SettleAtOnce},
         {"decline", Behaviour::Decline},
+        {"failed", Behaviour::DeclineAtOnce},
         {"error", Behaviour::ProviderError},
         {"pending", Behaviour::NeverSettle},
         {"lost", Behaviour::Lost},
@@ -52,6 +53,7 @@ bool faultFromName(const QString& name, Behaviour* behaviour)
 {
     auto found = named().constFind(name);
     if (found == named().cend() || found.value() == Behaviour::Decline ||
+        found.value() == Behaviour::DeclineAtOnce ||
         found.value() == Behaviour::NeverSettle || found.value() == Behaviour::SettleAtOnce) {
         return false;
     }

@@ -11,6 +11,7 @@ enum class Behaviour {
     SettleAfter,   // a sale settles to SUCCESS after `polls` status polls
     SettleAtOnce,  // a sale answers SUCCESS in its own answer
     Decline,       // a sale ends in FAILED at the first poll
+    DeclineAtOnce, // a sale answers FAILED in its own answer
     ProviderError, // the request is refused with an error code and message
     NeverSettle,   // a sale stays PENDING
     Lost,          // carried out, then the connection closes without an answer

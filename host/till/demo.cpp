@@ -3,6 +3,7 @@
 #include "amount.h"
 #include "restclient.h"
 #include "sandboxserver.h"
+#include "settings.h"
 #include "tilloperations.h"
 
 #include <QDir>
@@ -47,7 +48,7 @@ bool Demo::prepare(bool verbose, QString* error)
         *error = "cannot trust the sandbox's certificate";
         return false;
     }
-    const QString conf = m_root.filePath("pomerin/cash/paysystems/oxlenpay/oxlenpay.conf");
+    const QString conf = m_root.filePath(QString(oxlenpay::settings::ConfigPath).mid(1));
     QDir().mkpath(QFileInfo(conf).absolutePath());
     QFile file(conf);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -86,10 +87,10 @@ bool Demo::run(TillOperations& till, bool json)
     QJsonArray steps;
     bool asExpected = true;
     auto step = [&](const QString& title, const Outcome& outcome, bool shouldSucceed) {
-        asExpected &= outcome.success == shouldSucceed;
-        steps.append(outcome.json);
+        asExpected &= outcome.success() == shouldSucceed;
+        steps.append(outcome.json());
         if (!json) {
-            print("\n# " + title + "\n" + outcome.receipt);
+            print("\n# " + title + "\n" + outcome.receipt());
         }
     };
     if (!json) {
@@ -99,7 +100,7 @@ bool Demo::run(TillOperations& till, bool json)
     const qint32 price = 1500;
     const Outcome sale = till.sale(price, "demo-wallet-token", 398);
     step("A sale of 15.00 that settles after two status polls", sale, true);
-    const QString rrn = sale.json.value("rrn").toString();
+    const QString rrn = sale.answer.getRRN();
 
     step("Its fiscal receipt link", till.fiscal(rrn, DemoQr), true);
     step("A refund of 5.00 of it", till.refund(rrn, 500, price, 398), true);

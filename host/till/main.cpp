@@ -4,6 +4,7 @@
 #include "demo.h"
 #include "pluginhost.h"
 #include "restclient.h"
+#include "settings.h"
 #include "tillcommandline.h"
 #include "tilllog.h"
 #include "tilloperations.h"
@@ -15,9 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-// Where the plug-in reads its settings on a shop's till.
-const char* const PluginConfigPath = "/pomerin/cash/paysystems/oxlenpay/oxlenpay.conf";
 
 enum ExitStatus { Done = 0, Refused = 1, BadUsage = 2, NoPlugin = 3 };
 
@@ -59,7 +57,7 @@ int main(int argc, char* argv[])
             return fail(BadUsage, "cannot read the configuration file " + command.configFile);
         }
         Singleton<Config>::instance = new Config; // the host's, kept for the whole run
-        Singleton<Config>::instance->redirect(PluginConfigPath,
+        Singleton<Config>::instance->redirect(oxlenpay::settings::ConfigPath,
                                               QFileInfo(command.configFile).absoluteFilePath());
     }
 
@@ -88,8 +86,8 @@ int main(int argc, char* argv[])
         outcome = till.info();
     }
     const QByteArray text = command.json
-                                ? QJsonDocument(outcome.json).toJson(QJsonDocument::Indented)
-                                : outcome.receipt.toUtf8();
+                                ? QJsonDocument(outcome.json()).toJson(QJsonDocument::Indented)
+                                : outcome.receipt().toUtf8();
     std::fputs(text.constData(), stdout);
-    return outcome.success ? Done : Refused;
+    return outcome.exitStatus();
 }

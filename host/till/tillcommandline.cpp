@@ -77,8 +77,8 @@ QString usage(const QString& command)
            "  --ca-file PEM   trust these CA certificates as well\n"
            "  --json          print one JSON object instead of a receipt\n"
            "  -v, --quiet     show the plug-in's info lines / no log lines at all\n"
-           "Exit status: 0 success, 1 failure answer, 2 bad usage or configuration, 3 plug-in "
-           "not loaded.\n"
+           "Exit status: 0 approved, 1 declined, 2 bad usage or configuration, 3 plug-in "
+           "not loaded, 4 outcome unknown (check the payment with the provider).\n"
            "`oxlenpay-till COMMAND --help` tells more about a command.\n";
 }
 

@@ -2,6 +2,7 @@
 
 #include "amount.h"
 #include "config.h"
+#include "settings.h"
 #include "waitprogress.h"
 
 #include <QImage>
@@ -37,95 +38,61 @@ const char* typeName(int type)
     }
 }
 
+PaymentProcessingRequest moneyRequest(PaymentProcessingRequest::Type type, qint32 amount,
+                                      qint32 currency)
+{
+    PaymentProcessingRequest request;
+    request.type = type;
+    request.sum = amount;
+    request.currencyCode = currency;
+    return request;
+}
+
 } // namespace
 
 qint64 TillOperations::waitLimitMs() const
 {
+    using namespace oxlenpay::settings;
     return Singleton<Config>::instance
-               ? Singleton<Config>::instance->getInt("OxlenPay:payDuration", 300000)
-               : 300000;
-}
-
-Outcome TillOperations::answered(const QString& operation, const PaymentProcessingAnswer& answer,
-                                 qint32 amount, qint32 currency) const
-{
-    Outcome outcome;
-    outcome.success = answer.isSuccess();
-    outcome.json = {{"operation", operation},
-                    {"success", answer.isSuccess()},
-                    {"status", int(answer.getStatus())},
-                    {"code", answer.getCode()},
-                    {"message", messageJson(answer.getMessage())},
-                    {"rrn", answer.getRRN()},
-                    {"terminalId", answer.getTerminalId()},
-                    {"paymentMethod", int(answer.getPaymentMethod())},
-                    {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())}};
-
-    QString text = QString("==== %1 ").arg(operation.toUpper()).leftJustified(40, '=') + '\n';
-    text += line("Result", answer.isSuccess() ? "APPROVED" : "NOT DONE");
-    if (amount > 0) {
-        text += line("Amount", formatAmount(amount) + QString(" (currency %1)").arg(currency));
-    }
-    if (!answer.getRRN().isEmpty()) {
-        text += line("RRN", answer.getRRN());
-    }
-    if (!answer.getTerminalId().isEmpty()) {
-        text += line("Terminal", answer.getTerminalId());
-    }
-    const QVariantMap info = answer.getAdditionalInfo();
-    if (!info.value("phone").toString().isEmpty()) {
-        text += line("Phone", info.value("phone").toString());
-    }
-    if (answer.getRRN().isEmpty() && !info.value("rrn").toString().isEmpty()) {
-        text += line("Payment id", info.value("rrn").toString());
-    }
-    if (!answer.getMessage().isEmpty()) {
-        text += line("Message", answer.getMessage().ru());
-    }
-    if (answer.getCode() != 0) {
-        text += line("Code", QString::number(answer.getCode()));
-    }
-    outcome.receipt = text;
-    return outcome;
+               ? Singleton<Config>::instance->getInt(PayDuration, DefaultPayDurationMs)
+               : DefaultPayDurationMs;
 }
 
 Outcome TillOperations::waitFor(
     const QString& operation, const PaymentProcessingRequest& request,
     PaymentProcessingAnswer (BasicPaymentProcessing::*call)(const PaymentProcessingRequest&))
 {
-    WaitProgress progress(operation, waitLimitMs());
-    return answered(operation, (m_processing->*call)(request), request.sum, request.currencyCode);
+    WaitProgress progress(operation, waitLimitMs(), m_processing);
+    Outcome outcome = Outcome::ofAnswer(operation, (m_processing->*call)(request));
+    outcome.amountAsked = request.sum;
+    outcome.currency = request.currencyCode;
+    outcome.paymentId = request.rrn;
+    return outcome;
 }
 
 Outcome TillOperations::sale(qint32 amount, const QString& token, qint32 currency)
 {
-    PaymentProcessingRequest request;
-    request.type = PaymentProcessingRequest::Sale;
-    request.sum = amount;
+    PaymentProcessingRequest request =
+        moneyRequest(PaymentProcessingRequest::Sale, amount, currency);
     request.token = token;
-    request.currencyCode = currency;
     return waitFor("sale", request, &BasicPaymentProcessing::payment);
 }
 
 Outcome TillOperations::refund(const QString& rrn, qint32 amount, qint32 original, qint32 currency)
 {
-    PaymentProcessingRequest request;
-    request.type = PaymentProcessingRequest::Refund;
+    PaymentProcessingRequest request =
+        moneyRequest(PaymentProcessingRequest::Refund, amount, currency);
     request.rrn = rrn;
-    request.sum = amount;
     request.originalSum = original;
-    request.currencyCode = currency;
     return waitFor("refund", request, &BasicPaymentProcessing::payment);
 }
 
 Outcome TillOperations::cancel(const QString& rrn, qint32 amount, qint32 currency)
 {
-    PaymentProcessingRequest request;
-    request.type = PaymentProcessingRequest::Sale;
+    PaymentProcessingRequest request =
+        moneyRequest(PaymentProcessingRequest::Sale, amount, currency);
     request.rrn = rrn;
-    request.sum = amount;
     request.originalSum = amount;
-    request.currencyCode = currency;
     return waitFor("cancel", request, &BasicPaymentProcessing::cancel);
 }
 
@@ -134,25 +101,16 @@ Outcome TillOperations::fiscal(const QString& rrn, const QString& qr)
     const QVariantMap message{
         {"messagetype", "sendofddata"},
         {"payload", QVariantMap{{"rrn", rrn}, {"fiscalData", QVariantMap{{"qr", qr}}}}}};
-    bool delivered = false;
-    {
-        WaitProgress progress("fiscal", waitLimitMs());
-        delivered = m_processing->sendEnqueuedMessage(message);
-    }
-    Outcome outcome;
-    outcome.success = delivered;
-    outcome.json = {{"operation", "fiscal"}, {"success", delivered}};
-    outcome.receipt = QString("==== FISCAL ").leftJustified(40, '=') + '\n' +
-                      line("Result", delivered ? "DELIVERED" : "NOT DELIVERED") +
-                      line("Payment id", rrn) + line("Link", qr);
-    return outcome;
+    WaitProgress progress("fiscal", waitLimitMs(), m_processing);
+    return Outcome::ofFiscal(m_processing->sendEnqueuedMessage(message), rrn, qr);
 }
 
 Outcome TillOperations::info()
 {
     BasicPaymentProcessing& p = *m_processing;
     Outcome outcome;
-    outcome.success = true;
+    outcome.operation = "info";
+    outcome.state = ResultState::Approved;
     QString text = QString("==== PLUG-IN ").leftJustified(40, '=') + '\n';
 
     const auto texts = p.getMessageInfo();
@@ -233,7 +191,7 @@ Outcome TillOperations::info()
     operations.insert("isUsePaymentAsDiscount", p.isUsePaymentAsDiscount());
     text += line("Totals", p.isCheckTotalsEnable() ? "enabled" : "not enabled");
 
-    outcome.json = {
+    outcome.customJson = {
         {"operation", "info"},
         {"success", true},
         {"dialog", QJsonObject{{"title", title},
@@ -248,7 +206,7 @@ Outcome TillOperations::info()
         {"cancelTypes", cancelTypes},
         {"options", options},
         {"operations", operations}};
-    outcome.receipt = text;
+    outcome.customReceipt = text;
     return outcome;
 }
 

@@ -1,18 +1,11 @@
 #pragma once
 
 #include "basicpaymentprocessing.h"
+#include "tilloutcome.h"
 
-#include <QJsonObject>
 #include <QString>
 
 namespace till {
-
-/// What one operation gave: the JSON object and the receipt block printed for it.
-struct Outcome {
-    bool success = false;
-    QJsonObject json;
-    QString receipt;
-};
 
 /// Drives the plug-in through the host's processing interface only.
 class TillOperations {
@@ -26,8 +19,6 @@ public:
     Outcome info();
 
 private:
-    Outcome answered(const QString& operation, const PaymentProcessingAnswer& answer, qint32 amount,
-                     qint32 currency) const;
     qint64 waitLimitMs() const;
     /// One blocking call of the plug-in with the progress display and Ctrl-C guard.
     Outcome waitFor(

@@ -1,10 +1,12 @@
 #include "waitprogress.h"
 
+#include "basicpaymentprocessing.h"
 #include "tilllog.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace till {
@@ -13,19 +15,37 @@ namespace {
 
 std::atomic<int> interrupts{0};
 struct sigaction previousAction;
+// The signal handler only writes to this pipe; a thread of ours does the rest.
+int interruptPipe[2] = {-1, -1};
+constexpr char InterruptByte = 'i';
+constexpr char QuitByte = 'q';
+
+// Read by the signal handler, so plain bytes behind an atomic flag.
+char knownPaymentId[128];
+std::atomic<bool> paymentIdKnown{false};
+
+void writeAll(const char* text, size_t size)
+{
+    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, size);
+}
 
 void onInterrupt(int)
 {
     // Only async-signal-safe calls in here.
     if (interrupts.fetch_add(1) == 0) {
-        const char text[] =
-            "\nInterrupting now would leave the outcome of this operation unknown: the provider "
-            "may still complete it.\nWait for the answer, or press Ctrl-C again to quit anyway "
-            "and then check the payment's status with the provider (for the sandbox: GET "
-            "/_sandbox/ledger) before handing goods over or retrying.\n";
-        [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, sizeof text - 1);
+        [[maybe_unused]] ssize_t written = write(interruptPipe[1], &InterruptByte, 1);
         return;
     }
+    const char quitting[] = "\nQuitting: the outcome of this operation is unknown.";
+    writeAll(quitting, sizeof quitting - 1);
+    if (paymentIdKnown.load(std::memory_order_acquire)) {
+        const char payment[] = " Payment id: ";
+        writeAll(payment, sizeof payment - 1);
+        writeAll(knownPaymentId, strnlen(knownPaymentId, sizeof knownPaymentId));
+        const char check[] = ". Check its status with the provider before going on.";
+        writeAll(check, sizeof check - 1);
+    }
+    writeAll("\n", 1);
     _exit(130);
 }
 
@@ -39,12 +59,35 @@ void clearProgressLine()
     }
 }
 
+void say(const char* text)
+{
+    std::lock_guard<std::mutex> lock(stderrMutex());
+    clearProgressLine();
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
 } // namespace
 
-WaitProgress::WaitProgress(const QString& operation, qint64 limitMs)
-    : m_operation(operation), m_limitMs(limitMs), m_terminal(isatty(STDERR_FILENO) == 1)
+void WaitProgress::notePaymentId(const QString& id)
+{
+    const QByteArray bytes = id.toUtf8().left(sizeof knownPaymentId - 1);
+    paymentIdKnown.store(false, std::memory_order_release);
+    std::memset(knownPaymentId, 0, sizeof knownPaymentId);
+    std::memcpy(knownPaymentId, bytes.constData(), size_t(bytes.size()));
+    paymentIdKnown.store(true, std::memory_order_release);
+}
+
+WaitProgress::WaitProgress(const QString& operation, qint64 limitMs,
+                           BasicPaymentProcessing* processing)
+    : m_operation(operation), m_limitMs(limitMs), m_terminal(isatty(STDERR_FILENO) == 1),
+      m_processing(processing)
 {
     interrupts = 0;
+    paymentIdKnown = false;
+    if (pipe2(interruptPipe, O_CLOEXEC) == 0) {
+        m_interruptThread = std::thread([this] { watchInterrupts(); });
+    }
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = onInterrupt;
@@ -52,19 +95,30 @@ WaitProgress::WaitProgress(const QString& operation, qint64 limitMs)
     sigaction(SIGINT, &action, &previousAction);
     if (m_terminal) {
         setBeforeLogLine(clearProgressLine);
-        m_thread = std::thread([this] { run(); });
+        m_progressThread = std::thread([this] { showProgress(); });
     }
 }
 
 WaitProgress::~WaitProgress()
 {
+    sigaction(SIGINT, &previousAction, nullptr);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_done = true;
     }
     m_changed.notify_all();
-    if (m_thread.joinable()) {
-        m_thread.join();
+    if (m_progressThread.joinable()) {
+        m_progressThread.join();
+    }
+    if (m_interruptThread.joinable()) {
+        [[maybe_unused]] ssize_t written = write(interruptPipe[1], &QuitByte, 1);
+        m_interruptThread.join();
+    }
+    for (int& end : interruptPipe) {
+        if (end >= 0) {
+            close(end);
+            end = -1;
+        }
     }
     {
         std::lock_guard<std::mutex> lock(stderrMutex());
@@ -72,10 +126,24 @@ WaitProgress::~WaitProgress()
         setBeforeLogLine(nullptr);
         std::fflush(stderr);
     }
-    sigaction(SIGINT, &previousAction, nullptr);
 }
 
-void WaitProgress::run()
+void WaitProgress::watchInterrupts()
+{
+    char byte = 0;
+    while (read(interruptPipe[0], &byte, 1) == 1 && byte == InterruptByte) {
+        if (m_processing && m_processing->interruptPayment()) {
+            say("\nCtrl-C: the plug-in stops waiting now; a sale left open is cancelled with the "
+                "provider. Its answer follows.\nPress Ctrl-C again to quit at once (the outcome "
+                "would then be unknown).\n");
+        } else {
+            say("\nCtrl-C: the plug-in is not waiting and cannot be interrupted now.\nPress "
+                "Ctrl-C again to quit at once (the outcome would then be unknown).\n");
+        }
+    }
+}
+
+void WaitProgress::showProgress()
 {
     const auto start = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(m_mutex);

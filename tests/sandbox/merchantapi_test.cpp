@@ -202,8 +202,18 @@ TEST_F(MerchantApiTest, ReversalsMoveTheLedgerAndRefuseOverRefund)
                   .toInt(),
               1012);
 
+    // A till that gave up waiting cancels the payment: it can no longer settle.
     const QString pending = sale("pending", "p").value("payment_id").toString();
-    EXPECT_EQ(call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", pending}})
+    const QJsonObject cancelled =
+        call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", pending}});
+    EXPECT_EQ(cancelled.value("payment_status").toString(), "REVERSED");
+    EXPECT_EQ(poll(pending).value("payment_status").toString(), "REVERSED");
+
+    const QJsonObject declined = sale("failed", "f");
+    EXPECT_EQ(declined.value("payment_status").toString(), "FAILED");
+    EXPECT_EQ(declined.value("error_message").toString(), "Клиент отклонил оплату");
+    EXPECT_EQ(call("POST", "/payment/reversal",
+                   {{"service_id", 5001}, {"payment_id", declined.value("payment_id")}})
                   .value("error_code")
                   .toInt(),
               1012);
