@@ -164,9 +164,9 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
         const QString providerText = result.data.value("error_message").toString();
         result.success = false;
         result.errorCode = result.data.value("error_code").toInt(0);
-        result.message = providerText.isEmpty()
-                             ? tr::Tr("requestStatusFailed", "Операция отклонена платежной системой")
-                             : tr::Tr("undefined", providerText);
+        result.message = providerText.isEmpty() ? tr::Tr("requestStatusFailed",
+                                                         "Операция отклонена платежной системой")
+                                                : tr::Tr("undefined", providerText);
     } else if (wait.end == WaitEnd::Interrupted) {
         result.success = false;
         result.message = tr::Tr("requestOutcomeUnknown",

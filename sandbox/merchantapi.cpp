@@ -563,6 +563,10 @@ Delivery MerchantApi::handleControl(const HttpRequest& request, const QString& p
         }
         return json(200, {{"queued", m_faults[operation].size()}});
     }
+    if (request.method == "DELETE" && path == "/_sandbox/faults") {
+        m_faults.clear(); // the ledger stays: a script's next step starts without surprises
+        return json(200, {{"cleared", true}});
+    }
     if (request.method == "POST" && path == "/_sandbox/reset") {
         m_ledger.clear();
         m_faults.clear();

@@ -53,8 +53,8 @@ bool faultFromName(const QString& name, Behaviour* behaviour)
 {
     auto found = named().constFind(name);
     if (found == named().cend() || found.value() == Behaviour::Decline ||
-        found.value() == Behaviour::DeclineAtOnce ||
-        found.value() == Behaviour::NeverSettle || found.value() == Behaviour::SettleAtOnce) {
+        found.value() == Behaviour::DeclineAtOnce || found.value() == Behaviour::NeverSettle ||
+        found.value() == Behaviour::SettleAtOnce) {
         return false;
     }
     *behaviour = found.value();

@@ -31,8 +31,7 @@ const char* stateName(ResultState state)
 // The provider may have carried these out: the cashier has to find out before going on.
 bool isOutcomeUnknown(const tr::Tr& message)
 {
-    return message.key() == "requestOutcomeUnknown" ||
-           message.key() == "requestUploadedButAborted";
+    return message.key() == "requestOutcomeUnknown" || message.key() == "requestUploadedButAborted";
 }
 
 QString whatToDo(const QString& operation)
@@ -51,7 +50,7 @@ Outcome Outcome::ofAnswer(const QString& operation, const PaymentProcessingAnswe
     Outcome outcome;
     outcome.operation = operation;
     outcome.answer = answer;
-    outcome.state = answer.isSuccess()                     ? ResultState::Approved
+    outcome.state = answer.isSuccess()                      ? ResultState::Approved
                     : isOutcomeUnknown(answer.getMessage()) ? ResultState::Unknown
                                                             : ResultState::Declined;
     return outcome;

@@ -77,7 +77,8 @@ TEST_F(PollingTest, SettlesAfterPollsAtTheConfiguredPeriod)
     EXPECT_EQ(result.getPhone(), "+77010000001");
     ASSERT_EQ(polls(), 3);
     const auto& sent = transport.sent();
-    EXPECT_EQ(VirtualClock::msBetween(sent[0].at, sent[1].at), 0) << "the first poll follows at once";
+    EXPECT_EQ(VirtualClock::msBetween(sent[0].at, sent[1].at), 0)
+        << "the first poll follows at once";
     EXPECT_EQ(VirtualClock::msBetween(sent[1].at, sent[2].at), 20);
     EXPECT_EQ(VirtualClock::msBetween(sent[2].at, sent[3].at), 20);
     for (int i = 1; i < sent.size(); ++i) {
@@ -140,43 +141,89 @@ const SaleCase SaleCases[] = {
     {"settles after a failed poll",
      {ScriptedReply::json(answer("PENDING")),
       {ScriptedReply::lost(), ScriptedReply::json(answer("SUCCESS"))}},
-     true, "", 2, 0, "pay-1"},
+     true,
+     "",
+     2,
+     0,
+     "pay-1"},
     {"declined in a poll",
      {ScriptedReply::json(answer("PENDING")),
-      {ScriptedReply::json(withMember(answer("FAILED"), "error_message", "Клиент отклонил оплату"))}},
-     false, "undefined", 1, 0, "pay-1"},
+      {ScriptedReply::json(
+          withMember(answer("FAILED"), "error_message", "Клиент отклонил оплату"))}},
+     false,
+     "undefined",
+     1,
+     0,
+     "pay-1"},
     {"declined in the payment's own answer",
      {ScriptedReply::json(answer("FAILED")), {ScriptedReply::json(answer("SUCCESS"))}},
-     false, "requestStatusFailed", 0, 0, "pay-1"},
+     false,
+     "requestStatusFailed",
+     0,
+     0,
+     "pay-1"},
     {"an answer neither final nor naming a payment",
      {ScriptedReply::json(answer("PENDING", "")), {ScriptedReply::json(answer("SUCCESS"))}},
-     false, "requestIncorrectAnswer", 0, 0, ""},
+     false,
+     "requestIncorrectAnswer",
+     0,
+     0,
+     ""},
     {"a poll reports success without the payment id",
      {ScriptedReply::json(answer("PENDING")),
       {ScriptedReply::json(answer("PENDING")), ScriptedReply::json(answer("SUCCESS", ""))}},
-     true, "", 2, 0, "pay-1"},
+     true,
+     "",
+     2,
+     0,
+     "pay-1"},
     {"a poll about another payment settles nothing",
      {ScriptedReply::json(answer("PENDING")), {ScriptedReply::json(answer("SUCCESS", "pay-2"))}},
-     false, "paymentReversed", 6, 1, "pay-1"},
+     false,
+     "paymentReversed",
+     6,
+     1,
+     "pay-1"},
     {"a poll with the awaited status and an error code settles nothing",
      {ScriptedReply::json(answer("PENDING")),
       {ScriptedReply::json(withMember(answer("SUCCESS"), "error_code", 3001))}},
-     false, "paymentReversed", 6, 1, "pay-1"},
+     false,
+     "paymentReversed",
+     6,
+     1,
+     "pay-1"},
     {"status texts are compared exactly",
      {ScriptedReply::json(answer("PENDING")),
       {ScriptedReply::json(answer("success")), ScriptedReply::json(answer("Success")),
        ScriptedReply::json(answer("SUCCESS "))}},
-     false, "paymentReversed", 6, 1, "pay-1"},
+     false,
+     "paymentReversed",
+     6,
+     1,
+     "pay-1"},
     {"pending until the limit is reversed",
-     {ScriptedReply::json(answer("PENDING"))}, false, "paymentReversed", 6, 1, "pay-1"},
+     {ScriptedReply::json(answer("PENDING"))},
+     false,
+     "paymentReversed",
+     6,
+     1,
+     "pay-1"},
     {"polls that keep failing keep the payment id and are reversed",
      {ScriptedReply::json(answer("PENDING")), {ScriptedReply::failure(TimeoutText)}},
-     false, "paymentReversed", 6, 1, "pay-1"},
+     false,
+     "paymentReversed",
+     6,
+     1,
+     "pay-1"},
     {"a refused close-out leaves the outcome unknown",
      {ScriptedReply::json(answer("PENDING")),
       {ScriptedReply::json(answer("PENDING"))},
       ScriptedReply::json({{"error_code", 1012}, {"error_message", "wrong state"}})},
-     false, "requestOutcomeUnknown", 6, 1, "pay-1"},
+     false,
+     "requestOutcomeUnknown",
+     6,
+     1,
+     "pay-1"},
     {"a close-out whose answer is lost polls the payment",
      {ScriptedReply::json(answer("PENDING")),
       {ScriptedReply::json(answer("PENDING")), ScriptedReply::json(answer("PENDING")),
@@ -184,12 +231,27 @@ const SaleCase SaleCases[] = {
        ScriptedReply::json(answer("PENDING")), ScriptedReply::json(answer("PENDING")),
        ScriptedReply::json(answer("REVERSED"))},
       ScriptedReply::lost()},
-     false, "paymentReversed", 7, 1, "pay-1"},
+     false,
+     "paymentReversed",
+     7,
+     1,
+     "pay-1"},
     {"no close-out when it is turned off",
-     {ScriptedReply::json(answer("PENDING"))}, false, "requestStatusTimeout", 6, 0, "pay-1", 0},
+     {ScriptedReply::json(answer("PENDING"))},
+     false,
+     "requestStatusTimeout",
+     6,
+     0,
+     "pay-1",
+     0},
     {"polls that keep failing without a close-out",
      {ScriptedReply::json(answer("PENDING")), {ScriptedReply::failure(TimeoutText)}},
-     false, "restClientTimeout", 6, 0, "pay-1", 0},
+     false,
+     "restClientTimeout",
+     6,
+     0,
+     "pay-1",
+     0},
 };
 
 TEST_F(PollingTest, HowASaleEnds)
@@ -220,7 +282,8 @@ TEST_F(PollingTest, HowASaleEnds)
         } else if (QString(c.key) == "paymentReversed") {
             EXPECT_EQ(log.of("oxlenpay").last(), "INFO Оплата pay-1 отменена");
         } else {
-            EXPECT_TRUE(log.of("oxlenpay").last().startsWith("ERROR")) << log.of("oxlenpay").last().toStdString();
+            EXPECT_TRUE(log.of("oxlenpay").last().startsWith("ERROR"))
+                << log.of("oxlenpay").last().toStdString();
         }
         log.clear();
     }
@@ -238,7 +301,8 @@ TEST_F(PollingTest, CloseOutIsLoggedAndNamesThePayment)
     EXPECT_TRUE(lines.contains("INFO Оплата pay-1 не подтверждена: отправляется ее полная отмена"))
         << lines.join('\n').toStdString();
     EXPECT_EQ(lines.last(), "INFO Оплата pay-1 отменена");
-    EXPECT_EQ(transport.sent().last().body, QJsonObject({{"service_id", 5001}, {"payment_id", "pay-1"}}));
+    EXPECT_EQ(transport.sent().last().body,
+              QJsonObject({{"service_id", 5001}, {"payment_id", "pay-1"}}));
 
     ProviderScript refused{ScriptedReply::json(answer("PENDING"))};
     refused.reversal = ScriptedReply::failure(TimeoutText);
@@ -302,7 +366,8 @@ TEST_F(PollingTest, TestOnlyTimingsAreWarnedAboutOnce)
         {"frequency = 499\n", "OxlenPay:frequency = 499"},
         {"frequency = -5\n", "OxlenPay:frequency = -5"},
         {"frequency = 2000\npayDuration = 1000\n", "OxlenPay:payDuration = 1000"},
-        {"frequency = 20\npayDuration = 10\n", "OxlenPay:frequency = 20, OxlenPay:payDuration = 10"},
+        {"frequency = 20\npayDuration = 10\n",
+         "OxlenPay:frequency = 20, OxlenPay:payDuration = 10"},
     };
     for (const Timing& timing : timings) {
         SCOPED_TRACE(timing.settings);

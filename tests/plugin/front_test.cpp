@@ -63,6 +63,14 @@ protected:
     PaymentProcessingRequest request;
 };
 
+TEST_F(FrontTest, InterruptWithNothingRunningDoesNothing)
+{
+    EXPECT_FALSE(front.interruptPayment());
+    oxlenpay::OxlenPay bare{utils::ForMock{}};
+    EXPECT_FALSE(bare.interruptPayment()) << "no client, nothing to interrupt";
+    EXPECT_TRUE(lines().isEmpty());
+}
+
 TEST_F(FrontTest, MockConstructionDeclaresTheSameCapabilities)
 {
     oxlenpay::OxlenPay bare{utils::ForMock{}};

@@ -1,12 +1,16 @@
 // The real oxlenpay-till and oxlenpay-sandbox processes, as an integrator runs them.
 #include "restclient.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +88,28 @@ protected:
         return {};
     }
 
+    static void control(const QString& path, const QJsonObject& body)
+    {
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(4, QUrl(root + path), QJsonDocument(body), {});
+        EXPECT_EQ(client.error(), 0) << path.toStdString();
+    }
+
+    static void injectFault(const QString& operation, const QString& fault, int count)
+    {
+        control("/_sandbox/faults", {{"operation", operation}, {"fault", fault}, {"count", count}});
+    }
+
+    static void resetFaults()
+    {
+        // Queued faults that were not used up would meet the next case.
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(5, QUrl(root + "/_sandbox/faults"), QJsonDocument(), {});
+        EXPECT_EQ(client.error(), 0);
+    }
+
     static QString sale(const QString& token, const QString& amount = "15.00")
     {
         const TillRun run = till({"--json", "sale", "--amount", amount, "--token", token});
@@ -106,8 +132,9 @@ TEST_F(TillEndToEnd, SaleSettlesAfterPolls)
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QJsonObject json = run.json();
     EXPECT_EQ(json.keys(),
-              QStringList({"additionalInfo", "code", "message", "operation", "paymentMethod", "rrn",
-                           "status", "success", "terminalId"}));
+              QStringList({"additionalInfo", "code", "message", "operation", "outcome",
+                           "paymentMethod", "rrn", "status", "success", "terminalId"}));
+    EXPECT_EQ(json.value("outcome").toString(), "approved");
     EXPECT_EQ(json.value("operation").toString(), "sale");
     EXPECT_TRUE(json.value("success").isBool());
     EXPECT_TRUE(json.value("success").toBool());
@@ -151,24 +178,195 @@ TEST_F(TillEndToEnd, DeclinedAndRefusedSales)
     EXPECT_EQ(refused.json().value("message").toObject().value("key").toString(), "undefined");
 }
 
-TEST_F(TillEndToEnd, LostAnswerIsAFailureAndChargesOnce)
+TEST_F(TillEndToEnd, LostAnswerIsUnknownAndChargesOnce)
 {
     const int before = ledger().size();
     const TillRun run = till({"--json", "sale", "--amount", "2.00", "--token", "lost"});
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 4);
+    EXPECT_EQ(run.json().value("outcome").toString(), "unknown");
     EXPECT_EQ(run.json().value("message").toObject().value("key").toString(),
               "requestUploadedButAborted");
     EXPECT_EQ(ledger().size(), before + 1);
+
+    const TillRun receipt = till({"sale", "--amount", "2.00", "--token", "lost"});
+    EXPECT_EQ(receipt.exitCode, 4);
+    EXPECT_TRUE(receipt.out.contains("UNKNOWN")) << receipt.out.toStdString();
+    EXPECT_TRUE(receipt.out.contains("check the payment's status with the provider"));
 }
 
 TEST_F(TillEndToEnd, WaitThatTimesOut)
 {
-    const QString config = writeConfig("short.conf", "payDuration = 100\n");
+    const QString config = writeConfig("short.conf", "payDuration = 100\nreverseUnknown = 0\n");
     const TillRun run = till({"--json", "sale", "--amount", "1.00", "--token", "pending"}, config);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.json().value("message").toObject().value("key").toString(),
               "requestStatusTimeout");
-    EXPECT_FALSE(run.json().value("additionalInfo").toObject().value("rrn").toString().isEmpty());
+    const QString id = run.json().value("additionalInfo").toObject().value("rrn").toString();
+    EXPECT_EQ(payment(id).value("payment_status").toString(), "PENDING") << "left as it is";
+}
+
+/// One provider fault met by one till command, and what the cashier and the ledger show.
+struct FaultCase {
+    const char* name;
+    QList<QPair<QString, QString>> faults; // operation, fault: queued after the set-up
+    QStringList command;                   // "RRN" stands for the payment made in the set-up
+    int exitCode;
+    const char* outcome;
+    const char* key;
+    const char* ledgerStatus; // the payment's status afterwards
+    int refunded;             // hundredths
+    bool fiscalStored;
+};
+
+TEST_F(TillEndToEnd, MoneyIsNeverReportedDoneWhenItIsNot)
+{
+    const FaultCase cases[] = {
+        {"a partial refund whose answer is lost after an earlier one",
+         {{"partial", "lost"}},
+         {"refund", "--rrn", "RRN", "--amount", "20.00", "--original", "15.00"},
+         4,
+         "unknown",
+         "requestOutcomeUnknown",
+         "PARTIAL_CANCELLED",
+         500,
+         false},
+        {"a fiscal link whose answer is lost",
+         {{"fiscal", "lost"}},
+         {"fiscal", "--rrn", "RRN", "--qr", ""},
+         1,
+         "declined",
+         "",
+         "PARTIAL_CANCELLED",
+         500,
+         false},
+        {"status polls that keep failing",
+         {{"status", "http-500"}},
+         {"sale", "--amount", "3.00", "--token", "pending"},
+         1,
+         "declined",
+         "paymentReversed",
+         "REVERSED",
+         300,
+         false},
+        {"declined in the payment's own answer",
+         {},
+         {"sale", "--amount", "3.00", "--token", "failed"},
+         1,
+         "declined",
+         "undefined",
+         "FAILED",
+         0,
+         false},
+        {"pending until the time runs out",
+         {},
+         {"sale", "--amount", "3.00", "--token", "pending"},
+         1,
+         "declined",
+         "paymentReversed",
+         "REVERSED",
+         300,
+         false},
+        {"a poll that settles without naming the payment",
+         {{"status", "no-id"}},
+         {"sale", "--amount", "3.00", "--token", "settle-1"},
+         0,
+         "approved",
+         "",
+         "SUCCESS",
+         0,
+         false},
+    };
+    const QString config = writeConfig("money.conf", "payDuration = 200\n");
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A sale of 15.00 with 5.00 refunded: its status already reads PARTIAL_CANCELLED,
+        // and a refund of 20.00 more is refused.
+        const QString paid = sale("instant", "15.00");
+        ASSERT_EQ(
+            till({"refund", "--rrn", paid, "--amount", "5.00", "--original", "15.00"}).exitCode, 0);
+        for (const auto& fault : c.faults) {
+            injectFault(fault.first, fault.second, fault.first == "status" ? 50 : 1);
+        }
+        QStringList command = c.command;
+        command.replaceInStrings("RRN", paid);
+        const TillRun run = till(QStringList{"--json"} + command, config);
+        resetFaults();
+
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
+        EXPECT_EQ(run.json().value("outcome").toString(), c.outcome);
+        EXPECT_EQ(run.json().value("message").toObject().value("key").toString(), c.key);
+        const bool onThePaidSale = command.contains(paid);
+        const QString id =
+            onThePaidSale ? paid
+                          : run.json().value("additionalInfo").toObject().value("rrn").toString();
+        ASSERT_FALSE(id.isEmpty()) << "the host always learns the payment id";
+        if (c.exitCode == 0) {
+            EXPECT_EQ(run.json().value("rrn").toString(), id);
+        }
+        const QJsonObject entry = payment(id);
+        EXPECT_EQ(entry.value("payment_status").toString(), c.ledgerStatus);
+        EXPECT_EQ(entry.value("refunded").toInt(), c.refunded);
+        EXPECT_EQ(!entry.value("fiscal_url").toString().isEmpty(), c.fiscalStored);
+    }
+}
+
+TEST_F(TillEndToEnd, CtrlCClosesOutAPendingSale)
+{
+    const QString config = writeConfig("interrupt.conf", "frequency = 200\npayDuration = 60000\n");
+    const int before = ledger().size();
+    QProcess process;
+    process.start(TILL_EXECUTABLE,
+                  {"--config", config, "--ca-file", directory->filePath("sandbox.pem"), "sale",
+                   "--amount", "4.00", "--token", "pending"});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    QElapsedTimer waited;
+    waited.start();
+    while (ledger().size() == before && waited.elapsed() < 20000) {
+        QThread::msleep(20);
+    }
+    ASSERT_EQ(ledger().size(), before + 1) << "the sale reached the sandbox";
+    QThread::msleep(100);
+    ::kill(pid_t(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(30000));
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("Ctrl-C: the plug-in stops waiting")) << err.toStdString();
+    EXPECT_TRUE(out.contains("не была подтверждена вовремя и отменена")) << out.toStdString();
+    const QJsonObject entry = ledger().last().toObject();
+    EXPECT_EQ(entry.value("payment_status").toString(), "REVERSED");
+    EXPECT_TRUE(out.contains(entry.value("payment_id").toString())) << out.toStdString();
+
+    // A second Ctrl-C while the close-out waits for a slow answer quits at once, naming the
+    // payment.
+    injectFault("reversal", "slow", 1);
+    QProcess impatient;
+    impatient.start(TILL_EXECUTABLE,
+                    {"-v", "--config", config, "--ca-file", directory->filePath("sandbox.pem"),
+                     "sale", "--amount", "4.00", "--token", "pending"});
+    ASSERT_TRUE(impatient.waitForStarted(10000));
+    waited.restart();
+    while (ledger().size() == before + 1 && waited.elapsed() < 20000) {
+        QThread::msleep(20);
+    }
+    QThread::msleep(100);
+    ::kill(pid_t(impatient.processId()), SIGINT);
+    // Once the close-out has begun, its reversal is on its way, answered only after 3 s.
+    QByteArray quitErrBytes;
+    waited.restart();
+    while (!QString::fromUtf8(quitErrBytes).contains("не подтверждена") &&
+           waited.elapsed() < 20000) {
+        impatient.waitForReadyRead(50);
+        quitErrBytes += impatient.readAllStandardError();
+    }
+    ::kill(pid_t(impatient.processId()), SIGINT);
+    ASSERT_TRUE(impatient.waitForFinished(30000));
+    resetFaults();
+    const QString quitErr = QString::fromUtf8(quitErrBytes + impatient.readAllStandardError());
+    EXPECT_EQ(impatient.exitCode(), 130) << quitErr.toStdString();
+    EXPECT_TRUE(quitErr.contains("Payment id: " +
+                                 ledger().last().toObject().value("payment_id").toString()))
+        << quitErr.toStdString();
 }
 
 TEST_F(TillEndToEnd, RefundsCancelAndFiscalLink)
@@ -177,7 +375,8 @@ TEST_F(TillEndToEnd, RefundsCancelAndFiscalLink)
     const TillRun fiscal =
         till({"--json", "fiscal", "--rrn", rrn, "--qr", "https://ofd.example/q"});
     EXPECT_EQ(fiscal.exitCode, 0) << fiscal.err.toStdString();
-    EXPECT_EQ(fiscal.json(), QJsonObject({{"operation", "fiscal"}, {"success", true}}));
+    EXPECT_EQ(fiscal.json(),
+              QJsonObject({{"operation", "fiscal"}, {"success", true}, {"outcome", "approved"}}));
     EXPECT_EQ(payment(rrn).value("fiscal_url").toString(), "https://ofd.example/q");
 
     const TillRun partial =
