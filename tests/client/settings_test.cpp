@@ -23,6 +23,7 @@ TEST_F(SettingsTest, DefaultsWithoutAnyConfiguration)
     EXPECT_EQ(fresh.merchantServiceId, 0);
     EXPECT_EQ(fresh.getMerchantServiceId(), "0");
     EXPECT_EQ(fresh.getPaymentProvider(), 161);
+    EXPECT_EQ(fresh.reverseUnknown, 1) << "an open sale is closed out unless turned off";
     EXPECT_EQ(fresh.getUrl(oxlenpay::Interface::Payment).toString(),
               "https://api.oxlenpay.example/api/quindo-pay/merchant/payment");
 }
