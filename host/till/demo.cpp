@@ -75,7 +75,7 @@ bool Demo::prepare(bool verbose, QString* error)
                options.secretKey.toUtf8() +
                "\n"
                "timeout = 5000\n"
-               "frequency = 300\n"
+               "frequency = 500\n"
                "payDuration = 10000\n");
     file.close();
     qputenv("STROVA_ROOT", m_root.path().toUtf8());

@@ -161,15 +161,16 @@ TEST_F(InterruptTest, RealThreadEndsTheSleepAtOnce)
         accepted = client.interruptWait();
     });
     const auto result = client.payment(request);
-    const qint64 tookMs = sinceInterrupt.elapsed();
+    const qint64 tookUs = sinceInterrupt.nsecsElapsed() / 1000;
     host.join();
     EXPECT_TRUE(accepted);
     EXPECT_EQ(result.message.key(), "paymentReversed");
     EXPECT_EQ(statusPolls.load(), 1);
     // The goal is well under 100 ms; the bound is generous for a loaded machine.
-    EXPECT_LT(tookMs, 3000);
-    RecordProperty("interruptToAnswerMs", int(tookMs));
-    std::printf("interrupt to answer: %lld ms\n", static_cast<long long>(tookMs));
+    EXPECT_LT(tookUs, 3000000);
+    RecordProperty("interruptToAnswerUs", int(tookUs));
+    std::printf("interrupt to answer, close-out included: %lld us\n",
+                static_cast<long long>(tookUs));
 }
 
 } // namespace
