@@ -19,7 +19,7 @@ QJsonObject messageJson(const tr::Tr& message)
 
 QString line(const QString& label, const QString& value)
 {
-    return QString("  %1 %2\n").arg(label.leftJustified(24, ' '), value);
+    return receiptLine(label, value);
 }
 
 const char* typeName(int type)

@@ -4,11 +4,16 @@
 
 namespace till {
 
+QString receiptLine(const QString& label, const QString& value)
+{
+    return QString("  %1 %2\n").arg(label.leftJustified(24, ' '), value);
+}
+
 namespace {
 
 QString line(const QString& label, const QString& value)
 {
-    return QString("  %1 %2\n").arg(label.leftJustified(24, ' '), value);
+    return receiptLine(label, value);
 }
 
 QString heading(const QString& operation)

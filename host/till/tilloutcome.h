@@ -7,6 +7,9 @@
 
 namespace till {
 
+/// One "label value" line of a receipt, the label padded to a column.
+QString receiptLine(const QString& label, const QString& value);
+
 /// How a money operation ended for the cashier.
 enum class ResultState { Approved, Declined, Unknown };
 
