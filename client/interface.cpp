@@ -1,6 +1,7 @@
 #include "interface.h"
 
 #include "config.h"
+#include "operationjournal.h"
 #include "singleton.h"
 #include "waitgate.h"
 
@@ -49,7 +50,7 @@ bool Interface::RequestResult::operator==(const RequestResult& other) const
 
 Interface::Interface()
     : logger(Log4Qt::LogManager::logger("oxlenpay", QString())),
-      waitGate(std::make_shared<WaitGate>())
+      waitGate(std::make_shared<WaitGate>()), journal(std::make_shared<OperationJournal>(logger))
 {
 }
 
@@ -68,6 +69,7 @@ void Interface::init()
     merchantServiceUserId = config->getString(settings::MerchantServiceUserId);
     merchantSecretKey = config->getString(settings::MerchantSecretKey);
     warnAboutTestOnlyTimings();
+    readJournalSettings(config);
     if (frequency < 0) {
         frequency = 0; // a negative period means back-to-back polls, never a busy loop below zero
     }
@@ -85,6 +87,27 @@ void Interface::warnAboutTestOnlyTimings() const
     if (!odd.isEmpty()) {
         logger->warn(QString("Настройки годятся только для тестов: %1").arg(odd.join(", ")));
     }
+}
+
+void Interface::readJournalSettings(Config* config)
+{
+    const QString configured =
+        config->getString(settings::Journal, settings::DefaultJournal).trimmed();
+    journalPath = configured.isEmpty() ? QString() : Config::relocated(configured);
+    journalDays = config->getInt(settings::JournalDays, settings::DefaultJournalDays);
+    if (journalDays < 1) {
+        logger->warn(QString("%1 = %2 не годится: записи журнала хранятся %3 дн.")
+                         .arg(settings::JournalDays)
+                         .arg(journalDays)
+                         .arg(settings::DefaultJournalDays));
+        journalDays = settings::DefaultJournalDays;
+    }
+    if (journalPath.isEmpty()) {
+        logger->warn(QString("Журнал платежей отключен (%1 пуст): после сбоя кассы незавершенные "
+                             "операции не будут найдены и завершены")
+                         .arg(settings::Journal));
+    }
+    journal->configure(journalPath, int(journalDays));
 }
 
 bool Interface::interruptWait()

@@ -1,15 +1,19 @@
 #pragma once
 
+#include "journalentry.h"
 #include "settings.h"
 #include "tr.h"
+#include "waitclock.h"
 
 #include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QUrl>
+#include <QVector>
 
 #include <memory>
 
+class Config;
 struct PaymentProcessingRequest;
 
 namespace Log4Qt {
@@ -47,6 +51,13 @@ public:
         bool operator!=(const RequestResult& other) const { return !(*this == other); }
     };
 
+    /// What the journal's recovery did to one open entry.
+    struct RecoveredEntry {
+        JournalEntry before;
+        JournalEntry after; ///< still open when it could not be finished this time
+        QString note;       ///< why it was left open, when it was
+    };
+
     static constexpr const char* ConfigPath = settings::ConfigPath;
     static constexpr const char* DefaultHost = settings::DefaultHost;
     static constexpr const char* DefaultPath = settings::DefaultPath;
@@ -79,6 +90,11 @@ public:
     /// within moments, without another status request. False when nothing is running.
     bool interruptWait();
 
+    /// Finishes the journal's open entries whose process is gone, within
+    /// settings::RecoveryLimitMs for all of them. False, with the reason, when the
+    /// journal cannot be read; the first money operation after loading runs it too.
+    bool recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const;
+
 protected:
     qint64 timeout = settings::DefaultTimeoutMs;
     qint64 payDuration = settings::DefaultPayDurationMs;
@@ -88,6 +104,8 @@ protected:
     qint64 merchantServiceId = 0;
     QString merchantServiceUserId;
     QString merchantSecretKey;
+    QString journalPath;
+    qint64 journalDays = settings::DefaultJournalDays;
     Log4Qt::Logger* logger = nullptr;
 
 private:
@@ -107,10 +125,20 @@ private:
     /// A full reversal of a sale whose wait ended without a final status.
     RequestResult closeOutSale(const RequestResult& open) const;
     /// A full reversal of `paymentId`, polled with that id when its answer is lost.
-    Wait reverseWhole(const QString& paymentId, qint64 limitMs) const;
+    /// The answer is noted in `row` when one is given.
+    Wait reverseWhole(const QString& paymentId, qint64 limitMs, JournalEntry* row) const;
     void warnAboutTestOnlyTimings() const;
+    void readJournalSettings(::Config* config);
+
+    /// Recovers the journal at the first money operation, then writes `row` before its
+    /// request leaves. False, with `refusal` set, when the operation must not be sent.
+    bool beginTracked(JournalEntry* row, RequestResult* refusal) const;
+    /// One open entry of a process that is gone, finished as far as the time allows.
+    JournalEntry recoverEntry(const JournalEntry& open, WaitClock::TimePoint deadline,
+                              QString* note) const;
 
     std::shared_ptr<class WaitGate> waitGate;
+    std::shared_ptr<class OperationJournal> journal;
 };
 
 } // namespace oxlenpay

@@ -2,6 +2,7 @@
 // for the operation's final status.
 #include "interface.h"
 
+#include "operationjournal.h"
 #include "paymentprocessingrequest.h"
 #include "restclient.h"
 #include "restoperation.h"
@@ -18,6 +19,11 @@ namespace {
 const char* const UploadedButAborted = "Данные переданы на сервер, но ответ не был получен";
 const char* const IncorrectAnswer = "Некорректный ответ от сервера";
 const char* const Failed = "FAILED";
+
+tr::Tr fiscalNotConfirmed()
+{
+    return tr::Tr("fiscalNotConfirmed", "Передача фискальной ссылки не подтверждена");
+}
 
 tr::Tr incorrectAnswer()
 {
@@ -93,16 +99,48 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
 Interface::RequestResult Interface::payment(const PaymentProcessingRequest& request)
 {
     WaitGate::Running running(*waitGate);
+    const QString transactionId = getUuid();
+    JournalEntry row = OperationJournal::entry(JournalEntry::Operation::Sale, transactionId,
+                                               request.sum, request.currencyCode, QString());
+    RequestResult refusal;
+    if (!beginTracked(&row, &refusal)) {
+        return refusal;
+    }
     const QJsonObject body{{"amount", request.sum},
                            {"service_id", merchantServiceId},
                            {"otp_data", request.token},
                            {"cashbox_code", merchantId},
-                           {"transaction_id", getUuid()}};
-    const Wait wait = awaitStatus("SUCCESS", sendRequest(Payment, body), payDuration);
-    if (wait.end == WaitEnd::Final || reverseUnknown == 0) {
-        return wait.result;
+                           {"transaction_id", transactionId}};
+    const RequestResult first = sendRequest(Payment, body);
+    journal->answered(&row, first);
+    const Wait wait = awaitStatus("SUCCESS", first, payDuration);
+    const RequestResult result =
+        wait.end == WaitEnd::Final || reverseUnknown == 0 ? wait.result : closeOutSale(wait.result);
+    journal->finish(&row, result);
+    return result;
+}
+
+bool Interface::beginTracked(JournalEntry* row, RequestResult* refusal) const
+{
+    if (!journal->isEnabled()) {
+        return true;
     }
-    return closeOutSale(wait.result);
+    if (!journal->ready(refusal)) {
+        return false;
+    }
+    if (journal->claimRecovery()) {
+        QVector<RecoveredEntry> recovered;
+        QString error;
+        recoverJournal(&recovered, &error);
+        if (waitGate->interrupted()) {
+            *refusal = RequestResult();
+            refusal->message =
+                tr::Tr("requestInterrupted", "Операция прервана до отправки в платежную систему");
+            logger->warn(refusal->message.ru());
+            return false;
+        }
+    }
+    return journal->start(row, refusal);
 }
 
 Interface::RequestResult Interface::waitForStatus(const QString& status,
@@ -199,7 +237,7 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open) cons
     logger->info("Оплата %1 не подтверждена: отправляется ее полная отмена", paymentId);
     waitGate->rearm(); // the interrupt that ended the sale's wait was for that wait only
     const Wait reversed =
-        reverseWhole(paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs));
+        reverseWhole(paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs), nullptr);
 
     RequestResult result = open;
     result.success = false;
@@ -220,13 +258,17 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open) cons
     return result;
 }
 
-Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs) const
+Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs,
+                                        JournalEntry* row) const
 {
     const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
     RequestResult first = sendRequest(Reversal, body);
     // "REVERSED" is the payment's own status, so a lost answer is settled by polling the payment.
     if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "REVERSED") {
         first.data.insert("payment_id", paymentId);
+    }
+    if (row) {
+        journal->answered(row, first);
     }
     return awaitStatus("REVERSED", first, limitMs);
 }
@@ -235,13 +277,27 @@ Interface::RequestResult Interface::reversal(const PaymentProcessingRequest& req
 {
     WaitGate::Running running(*waitGate);
     logger->info("Полный возврат");
-    return reverseWhole(request.rrn, payDuration).result;
+    JournalEntry row = OperationJournal::entry(JournalEntry::Operation::Reversal, getUuid(),
+                                               request.sum, request.currencyCode, request.rrn);
+    RequestResult result;
+    if (!beginTracked(&row, &result)) {
+        return result;
+    }
+    result = reverseWhole(request.rrn, payDuration, &row).result;
+    journal->finish(&row, result);
+    return result;
 }
 
 Interface::RequestResult Interface::partialReversal(const PaymentProcessingRequest& request) const
 {
     WaitGate::Running running(*waitGate);
     logger->info("Частичный возврат");
+    JournalEntry row = OperationJournal::entry(JournalEntry::Operation::PartialReversal, getUuid(),
+                                               request.sum, request.currencyCode, request.rrn);
+    RequestResult result;
+    if (!beginTracked(&row, &result)) {
+        return result;
+    }
     const QJsonObject body{{"payment_id", request.rrn}, {"amount", request.sum}};
     RequestResult first = sendRequest(PartialReversal, body);
     // The payment's status cannot tell this refund from an earlier one: without the
@@ -255,23 +311,40 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
                                "проверьте его в платежной системе, прежде чем повторять возврат")
                             .arg(request.rrn);
         logger->error(first.message.ru());
+        journal->finish(&row, first);
         return first;
     }
-    return awaitStatus("PARTIAL_CANCELLED", first, payDuration).result;
+    journal->answered(&row, first);
+    result = awaitStatus("PARTIAL_CANCELLED", first, payDuration).result;
+    journal->finish(&row, result);
+    return result;
 }
 
 bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) const
 {
     WaitGate::Running running(*waitGate);
+    JournalEntry row =
+        OperationJournal::entry(JournalEntry::Operation::Fiscal, getUuid(), 0, 0, paymentId);
+    RequestResult result;
+    if (!beginTracked(&row, &result)) {
+        return false;
+    }
     const QJsonObject body{{"payment_id", paymentId}, {"fiscal_url", fiscalUrl}};
     const RequestResult first = sendRequest(Fiscal, body);
     // A settled sale's status is "SUCCESS" too, so only the fiscal answer itself confirms
     // the link; without it the host queues the message again.
     if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "SUCCESS") {
         logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
-        return false;
+        result.message = fiscalNotConfirmed();
+    } else {
+        journal->answered(&row, first);
+        result = awaitStatus("SUCCESS", first, payDuration).result;
+        if (!result.success && result.message.isEmpty()) {
+            result.message = fiscalNotConfirmed();
+        }
     }
-    return awaitStatus("SUCCESS", first, payDuration).result.success;
+    journal->finish(&row, result);
+    return result.success;
 }
 
 } // namespace oxlenpay

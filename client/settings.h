@@ -17,6 +17,10 @@ inline constexpr const char* Timeout = "OxlenPay:timeout";
 inline constexpr const char* Frequency = "OxlenPay:frequency";
 inline constexpr const char* PayDuration = "OxlenPay:payDuration";
 inline constexpr const char* PaymentProvider = "OxlenPay:paymentProvider";
+/// The payment journal's database file (relocatable with $STROVA_ROOT); empty turns it off.
+inline constexpr const char* Journal = "OxlenPay:journal";
+/// Closed journal entries older than this many days are removed when the journal opens.
+inline constexpr const char* JournalDays = "OxlenPay:journalDays";
 /// 1: a sale whose outcome is still open when the wait ends is reversed; 0: left as it is.
 inline constexpr const char* ReverseUnknown = "OxlenPay:reverseUnknown";
 
@@ -27,10 +31,14 @@ inline constexpr int DefaultFrequencyMs = 10000;
 inline constexpr int DefaultPayDurationMs = 300000;
 inline constexpr int DefaultPaymentProvider = 161;
 inline constexpr int DefaultReverseUnknown = 1;
+inline constexpr const char* DefaultJournal = "/pomerin/cash/paysystems/oxlenpay/journal.sqlite";
+inline constexpr int DefaultJournalDays = 90;
 
 /// Below this polling period a setting only makes sense in tests.
 inline constexpr int SmallestRealFrequencyMs = 500;
 /// The close-out's wait for "REVERSED" never takes longer than this.
 inline constexpr int CloseOutLimitMs = 60000;
+/// Finishing what a crashed process left open never takes longer than this, for all entries.
+inline constexpr int RecoveryLimitMs = 30000;
 
 } // namespace oxlenpay::settings

@@ -53,10 +53,12 @@ protected:
         file.write("[OxlenPay]\nhost = " + root.toUtf8() +
                    "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
                    "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
-                   "frequency = 20\npayDuration = 3000\ntimeout = 3000\n" +
-                   extra);
+                   "frequency = 20\npayDuration = 3000\ntimeout = 3000\njournal = " +
+                   journalPath().toUtf8() + "\n" + extra);
         return path;
     }
+
+    static QString journalPath() { return directory->filePath("journal.sqlite"); }
 
     static TillRun till(const QStringList& arguments,
                         const QString& config = writeConfig("till.conf"))

@@ -1,0 +1,71 @@
+#include "journalentry.h"
+
+#include <array>
+#include <utility>
+
+namespace oxlenpay {
+
+namespace {
+
+// The names are stored in the database: never rename one.
+constexpr std::array<std::pair<JournalEntry::Operation, const char*>, 4> OperationNames{{
+    {JournalEntry::Operation::Sale, "sale"},
+    {JournalEntry::Operation::Reversal, "reversal"},
+    {JournalEntry::Operation::PartialReversal, "partialReversal"},
+    {JournalEntry::Operation::Fiscal, "fiscal"},
+}};
+
+constexpr std::array<std::pair<JournalEntry::State, const char*>, 6> StateNames{{
+    {JournalEntry::State::Sending, "sending"},
+    {JournalEntry::State::Waiting, "waiting"},
+    {JournalEntry::State::Done, "done"},
+    {JournalEntry::State::Declined, "declined"},
+    {JournalEntry::State::Reversed, "reversed"},
+    {JournalEntry::State::Unknown, "unknown"},
+}};
+
+template <typename Table, typename Value> QString nameOf(const Table& table, Value value)
+{
+    for (const auto& [candidate, name] : table) {
+        if (candidate == value) {
+            return name;
+        }
+    }
+    return QString();
+}
+
+template <typename Table, typename Value>
+bool valueOf(const Table& table, const QString& name, Value* value)
+{
+    for (const auto& [candidate, candidateName] : table) {
+        if (name == QLatin1String(candidateName)) {
+            *value = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QString JournalEntry::operationName(Operation operation)
+{
+    return nameOf(OperationNames, operation);
+}
+
+QString JournalEntry::stateName(State state)
+{
+    return nameOf(StateNames, state);
+}
+
+bool JournalEntry::operationFromName(const QString& name, Operation* operation)
+{
+    return valueOf(OperationNames, name, operation);
+}
+
+bool JournalEntry::stateFromName(const QString& name, State* state)
+{
+    return valueOf(StateNames, name, state);
+}
+
+} // namespace oxlenpay
