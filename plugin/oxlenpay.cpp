@@ -68,6 +68,33 @@ bool OxlenPay::interruptPayment()
     return interface && interface->interruptWait();
 }
 
+QVariantMap OxlenPay::recoverJournal()
+{
+    if (!hasClient()) {
+        return {{"error", noClientText().ru()}};
+    }
+    QVector<Interface::RecoveredEntry> recovered;
+    QString error;
+    if (!interface->recoverJournal(&recovered, &error)) {
+        return {{"error", error}};
+    }
+    QVariantList entries;
+    for (const Interface::RecoveredEntry& item : recovered) {
+        entries.append(QVariantMap{
+            {"id", item.before.id},
+            {"operation", JournalEntry::operationName(item.before.operation)},
+            {"paymentId", item.after.paymentId},
+            {"amount", item.before.amount},
+            {"currency", item.before.currency},
+            {"before", JournalEntry::stateName(item.before.state)},
+            {"after", JournalEntry::stateName(item.after.state)},
+            {"key", item.after.messageKey},
+            {"note", item.note},
+        });
+    }
+    return {{"entries", entries}};
+}
+
 PaymentProcessingAnswer OxlenPay::payment(const PaymentProcessingRequest& request)
 {
     logger->info("Оплата на сумму %1", QString::number(request.sum * 0.01, 'f', 2));

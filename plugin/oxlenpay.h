@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QSharedPointer>
+#include <QVariantMap>
 
 class OxlenPayTestAccess;
 
@@ -34,6 +35,11 @@ public:
     QString getDialogImagePath() const override;
     /// From another thread: ends the wait of a running payment, cancel or fiscal message.
     bool interruptPayment() override;
+
+    /// Finishes what a gone process left open in the payment journal (the till's `recover`):
+    /// {"error": why it could not run, "entries": [{"id", "operation", "paymentId",
+    /// "amount", "currency", "before", "after", "key", "note"}]}.
+    Q_INVOKABLE QVariantMap recoverJournal();
 
     /// A refund: a full reversal when it returns the whole original amount, else a partial one.
     PaymentProcessingAnswer reversal(const PaymentProcessingRequest& request);

@@ -6,6 +6,7 @@
 #include "restclient.h"
 #include "settings.h"
 #include "tillcommandline.h"
+#include "tilljournal.h"
 #include "tilllog.h"
 #include "tilloperations.h"
 
@@ -23,6 +24,14 @@ int fail(int status, const QString& message)
 {
     std::fprintf(stderr, "oxlenpay-till: %s\n", message.toUtf8().constData());
     return status;
+}
+
+int print(const till::Outcome& outcome, bool json)
+{
+    const QByteArray text = json ? QJsonDocument(outcome.json()).toJson(QJsonDocument::Indented)
+                                 : outcome.receipt().toUtf8();
+    std::fputs(text.constData(), stdout);
+    return outcome.exitStatus();
 }
 
 } // namespace
@@ -61,6 +70,14 @@ int main(int argc, char* argv[])
                                               QFileInfo(command.configFile).absoluteFilePath());
     }
 
+    till::Outcome outcome;
+    if (command.name == "journal") {
+        if (!till::journalListing(command.openOnly, &outcome, &error)) {
+            return fail(BadUsage, error);
+        }
+        return print(outcome, command.json);
+    }
+
     till::PluginHost host;
     const QString pluginPath =
         command.pluginPath.isEmpty() ? till::PluginHost::defaultPluginPath() : command.pluginPath;
@@ -72,8 +89,11 @@ int main(int argc, char* argv[])
     if (command.name == "demo") {
         return demo.run(till, command.json) ? Done : Refused;
     }
-    till::Outcome outcome;
-    if (command.name == "sale") {
+    if (command.name == "recover") {
+        if (!till::recoverJournal(host.object(), &outcome, &error)) {
+            return fail(BadUsage, error);
+        }
+    } else if (command.name == "sale") {
         outcome = till.sale(command.amount, command.token, command.currency);
     } else if (command.name == "refund") {
         outcome = till.refund(command.rrn, command.amount, command.original, command.currency);
@@ -85,9 +105,5 @@ int main(int argc, char* argv[])
     } else {
         outcome = till.info();
     }
-    const QByteArray text = command.json
-                                ? QJsonDocument(outcome.json()).toJson(QJsonDocument::Indented)
-                                : outcome.receipt().toUtf8();
-    std::fputs(text.constData(), stdout);
-    return outcome.exitStatus();
+    return print(outcome, command.json);
 }

@@ -36,6 +36,7 @@ bool PluginHost::load(const QString& path, QString* error)
         return false;
     }
     QObject* instance = m_loader.instance();
+    m_object = instance;
     m_processing = qobject_cast<BasicPaymentProcessing*>(instance);
     if (!m_processing) {
         *error = instance ? QString("the plug-in's object is not a BasicPaymentProcessing")

@@ -18,10 +18,13 @@ public:
     /// the Oxlen Pay plug-in, or its object is not a payment processing.
     bool load(const QString& path, QString* error);
     BasicPaymentProcessing* processing() const { return m_processing; }
+    /// The plug-in's object, for what it offers beyond the processing interface.
+    QObject* object() const { return m_object; }
 
 private:
     QPluginLoader m_loader;
     BasicPaymentProcessing* m_processing = nullptr;
+    QObject* m_object = nullptr;
 };
 
 } // namespace till

@@ -9,11 +9,13 @@ namespace till {
 
 namespace {
 
-const QStringList Commands = {"demo", "sale", "refund", "cancel", "fiscal", "info"};
+const QStringList Commands = {"demo",   "sale", "refund",  "cancel",
+                              "fiscal", "info", "journal", "recover"};
 
 struct CommandOptions {
     QStringList required;
     QStringList optional;
+    QStringList flags = {}; // options without a value
 };
 
 const QHash<QString, CommandOptions>& optionTable()
@@ -25,6 +27,8 @@ const QHash<QString, CommandOptions>& optionTable()
         {"cancel", {{"--rrn"}, {"--amount", "--currency"}}},
         {"fiscal", {{"--rrn", "--qr"}, {}}},
         {"info", {{}, {}}},
+        {"journal", {{}, {}, {"--open", "--json"}}},
+        {"recover", {{}, {}, {"--json"}}},
     };
     return table;
 }
@@ -58,6 +62,18 @@ QString usage(const QString& command)
         return "usage: oxlenpay-till [global options] info\n"
                "Shows the scan dialog, the supported operations and the plug-in's options.\n";
     }
+    if (command == "journal") {
+        return "usage: oxlenpay-till [global options] journal [--open] [--json]\n"
+               "Lists the payment journal, newest first: every operation sent to the provider, "
+               "its ids, state and message key.\n"
+               "--open lists only the entries not settled (sending, waiting, unknown).\n";
+    }
+    if (command == "recover") {
+        return "usage: oxlenpay-till [global options] recover [--json]\n"
+               "Finishes what a crashed till left open in the journal: a sale that may have "
+               "been charged is reversed, the others are looked up. Exit status 4 while any "
+               "entry is not settled.\n";
+    }
     if (command == "demo") {
         return "usage: oxlenpay-till [global options] demo\n"
                "Runs a sale, its fiscal link, a partial refund, a cancel and a declined sale "
@@ -71,6 +87,8 @@ QString usage(const QString& command)
            "  cancel --rrn ID [--amount 15.00] [--currency 398]\n"
            "  fiscal --rrn ID --qr URL\n"
            "  info\n"
+           "  journal [--open] [--json]\n"
+           "  recover [--json]\n"
            "\n"
            "  --plugin PATH   the plug-in to load (default: the one beside the till)\n"
            "  --config FILE   read the \"OxlenPay:\" settings from FILE instead of the host path\n"
@@ -139,6 +157,11 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
         if (option == "-h" || option == "--help") {
             command->help = true;
             return true;
+        }
+        if (accepted.flags.contains(option)) {
+            command->openOnly |= option == "--open";
+            command->json |= option == "--json";
+            continue;
         }
         if (!accepted.required.contains(option) && !accepted.optional.contains(option)) {
             *error = QString("%1 does not take %2").arg(command->name, option);

@@ -15,7 +15,7 @@ struct TillCommand {
     bool json = false;
     enum class Verbosity { Quiet, Normal, Verbose } verbosity = Verbosity::Normal;
 
-    QString name = "demo"; // demo, sale, refund, cancel, fiscal, info
+    QString name = "demo"; // demo, sale, refund, cancel, fiscal, info, journal, recover
     bool commandGiven = false;
     qint32 amount = 0;
     bool hasAmount = false;
@@ -24,6 +24,7 @@ struct TillCommand {
     QString token;
     QString rrn;
     QString qr;
+    bool openOnly = false; // journal --open
     bool help = false;
 };
 

@@ -1,0 +1,171 @@
+#include "tilljournal.h"
+
+#include "amount.h"
+#include "config.h"
+#include "journal.h"
+#include "settings.h"
+
+#include <QJsonArray>
+#include <QMetaObject>
+#include <QVariantMap>
+
+namespace till {
+
+namespace {
+
+using oxlenpay::JournalEntry;
+
+QString timeText(const QDateTime& time)
+{
+    return time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss");
+}
+
+bool isSettled(const QString& state)
+{
+    return state == "done" || state == "declined" || state == "reversed";
+}
+
+QString orDash(const QString& text)
+{
+    return text.isEmpty() ? "-" : text;
+}
+
+QJsonObject entryJson(const JournalEntry& entry)
+{
+    return {{"id", entry.id},
+            {"operation", JournalEntry::operationName(entry.operation)},
+            {"amount", formatAmount(entry.amount)},
+            {"currency", entry.currency},
+            {"paymentId", entry.paymentId},
+            {"state", JournalEntry::stateName(entry.state)},
+            {"providerStatus", entry.providerStatus},
+            {"key", entry.messageKey},
+            {"created", entry.created.toString(Qt::ISODateWithMs)},
+            {"changed", entry.changed.toString(Qt::ISODateWithMs)}};
+}
+
+QString entryLine(const JournalEntry& entry)
+{
+    return QString("  %1  %2 %3 %4 %5 %6 %7\n")
+        .arg(timeText(entry.created))
+        .arg(JournalEntry::operationName(entry.operation), -15)
+        .arg(entry.operation == JournalEntry::Operation::Fiscal ? "-" : formatAmount(entry.amount),
+             10)
+        .arg(orDash(entry.paymentId), -14)
+        .arg(JournalEntry::stateName(entry.state), -9)
+        .arg(orDash(entry.messageKey), -22)
+        .arg(entry.id);
+}
+
+} // namespace
+
+QString journalPath()
+{
+    if (!Singleton<Config>::instance) {
+        Singleton<Config>::instance = new Config; // the host's, kept for the whole run
+    }
+    Config* config = Singleton<Config>::instance;
+    config->loadFile(oxlenpay::settings::ConfigPath, QString());
+    const QString configured =
+        config->getString(oxlenpay::settings::Journal, oxlenpay::settings::DefaultJournal)
+            .trimmed();
+    return configured.isEmpty() ? QString() : Config::relocated(configured);
+}
+
+bool journalListing(bool openOnly, Outcome* outcome, QString* error)
+{
+    const QString path = journalPath();
+    oxlenpay::Journal journal;
+    QVector<JournalEntry> entries;
+    if (path.isEmpty()) {
+        *error =
+            QString("the journal is turned off (%1 is empty)").arg(oxlenpay::settings::Journal);
+        return false;
+    }
+    if (!journal.open(path, oxlenpay::Journal::OpenMode::ExistingOnly) ||
+        !journal.entries(&entries, false)) {
+        *error = QString("cannot read the journal %1: %2").arg(path, journal.errorString());
+        return false;
+    }
+    outcome->operation = "journal";
+    outcome->state = ResultState::Approved;
+    QJsonArray rows;
+    QString text = QString("==== JOURNAL %1\n").arg(path);
+    text += QString("  %1  %2 %3 %4 %5 %6 %7\n")
+                .arg("created", -19)
+                .arg("operation", -15)
+                .arg("amount", 10)
+                .arg("payment id", -14)
+                .arg("state", -9)
+                .arg("key", -22)
+                .arg("id");
+    for (const JournalEntry& entry : entries) {
+        if (openOnly && isSettled(JournalEntry::stateName(entry.state))) {
+            continue;
+        }
+        rows.append(entryJson(entry));
+        text += entryLine(entry);
+    }
+    if (rows.isEmpty()) {
+        text += openOnly ? "  (every entry is settled)\n" : "  (no entries)\n";
+    }
+    outcome->customJson = {{"operation", "journal"}, {"journal", path}, {"entries", rows}};
+    outcome->customReceipt = text;
+    return true;
+}
+
+bool recoverJournal(QObject* plugin, Outcome* outcome, QString* error)
+{
+    QVariantMap report;
+    if (!QMetaObject::invokeMethod(plugin, "recoverJournal", Qt::DirectConnection,
+                                   Q_RETURN_ARG(QVariantMap, report))) {
+        *error = "the plug-in cannot recover a journal";
+        return false;
+    }
+    if (report.contains("error")) {
+        *error = "cannot recover the journal: " + report.value("error").toString();
+        return false;
+    }
+    outcome->operation = "recover";
+    outcome->state = ResultState::Approved;
+    QJsonArray rows;
+    QString text = "==== RECOVER ===========================\n";
+    for (const QVariant& value : report.value("entries").toList()) {
+        const QVariantMap item = value.toMap();
+        const QString after = item.value("after").toString();
+        if (!isSettled(after)) {
+            outcome->state = ResultState::Unknown;
+        }
+        rows.append(QJsonObject::fromVariantMap(item));
+        QString line = QString("  %1 %2 (payment %3, %4): %5 -> %6")
+                           .arg(item.value("operation").toString(), item.value("id").toString(),
+                                orDash(item.value("paymentId").toString()),
+                                formatAmount(item.value("amount").toLongLong()),
+                                item.value("before").toString(), after);
+        const QString key = item.value("key").toString();
+        const QString note = item.value("note").toString();
+        if (!note.isEmpty()) {
+            line += ", " + note;
+        } else if (!key.isEmpty()) {
+            line += " (" + key + ")";
+        }
+        if (after == "unknown") {
+            line +=
+                item.value("operation").toString() == "sale"
+                    ? "\n    check with the provider: transaction " + item.value("id").toString()
+                    : "\n    check with the provider: payment " +
+                          item.value("paymentId").toString();
+        }
+        text += line + '\n';
+    }
+    if (rows.isEmpty()) {
+        text += "  nothing was left open\n";
+    }
+    outcome->customJson = {{"operation", "recover"},
+                           {"success", outcome->state == ResultState::Approved},
+                           {"entries", rows}};
+    outcome->customReceipt = text;
+    return true;
+}
+
+} // namespace till
