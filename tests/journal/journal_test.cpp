@@ -1,0 +1,185 @@
+// The journal's own reader and writer: entries kept across reopening, old ones
+// cleaned, and damaged or foreign files refused with a reason, never a crash.
+#include "journal.h"
+#include "processidentity.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using oxlenpay::Journal;
+using oxlenpay::JournalEntry;
+using State = JournalEntry::State;
+
+JournalEntry entry(const QString& id, State state)
+{
+    JournalEntry e;
+    e.id = id;
+    e.operation = JournalEntry::Operation::PartialReversal;
+    e.amount = 500;
+    e.currency = 398;
+    e.paymentId = "pay-1";
+    e.state = state;
+    return e;
+}
+
+void runSql(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+TEST(Journal, KeepsEntriesAcrossReopeningAndCleansOldClosedOnes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.open(path)) << journal.errorString().toStdString();
+        JournalEntry first = entry("first", State::Sending);
+        ASSERT_TRUE(journal.record(&first));
+        const QDateTime created = first.created;
+        first.state = State::Done;
+        first.messageKey = "";
+        first.providerStatus = "PARTIAL_CANCELLED";
+        first.operation = JournalEntry::Operation::Sale; // a known entry keeps its operation
+        first.created = created.addDays(-5);             // and its creation time
+        ASSERT_TRUE(journal.record(&first));
+        JournalEntry second = entry("second", State::Waiting);
+        ASSERT_TRUE(journal.record(&second));
+    }
+    Journal journal;
+    ASSERT_TRUE(journal.open(path, Journal::OpenMode::ExistingOnly));
+    QVector<JournalEntry> all;
+    ASSERT_TRUE(journal.entries(&all, false));
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_EQ(all[0].id, "second"); // newest first
+    EXPECT_EQ(all[1].operation, JournalEntry::Operation::PartialReversal);
+    EXPECT_EQ(all[1].state, State::Done);
+    EXPECT_EQ(all[1].providerStatus, "PARTIAL_CANCELLED");
+    EXPECT_LE(all[1].created, all[1].changed);
+    EXPECT_EQ(all[1].amount, 500);
+    EXPECT_EQ(all[1].currency, 398);
+
+    QVector<JournalEntry> open;
+    ASSERT_TRUE(journal.entries(&open, true));
+    ASSERT_EQ(open.size(), 1);
+    EXPECT_EQ(open[0].id, "second");
+
+    EXPECT_EQ(journal.removeClosedBefore(QDateTime::currentDateTimeUtc().addDays(-1)), 0);
+    // Only the closed entry goes, however old the open one is.
+    EXPECT_EQ(journal.removeClosedBefore(QDateTime::currentDateTimeUtc().addSecs(60)), 1);
+    ASSERT_TRUE(journal.entries(&all, false));
+    ASSERT_EQ(all.size(), 1);
+    EXPECT_EQ(all[0].id, "second");
+}
+
+TEST(Journal, DamagedOrForeignFilesAreRefusedWithAReason)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const QString& path)> prepare;
+        bool usable;
+        const char* reason;
+    };
+    auto bytes = [](const QByteArray& content) {
+        return [content](const QString& path) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(content);
+        };
+    };
+    auto truncatedJournal = [](qint64 keep) {
+        return [keep](const QString& path) {
+            {
+                Journal journal;
+                ASSERT_TRUE(journal.open(path));
+                for (int i = 0; i < 300; ++i) {
+                    JournalEntry e =
+                        entry(QString("entry-%1-").arg(i) + QString(60, 'x'), State::Done);
+                    ASSERT_TRUE(journal.record(&e));
+                }
+            } // closing checkpoints the write-ahead log into the file
+            ASSERT_TRUE(QFile::resize(path, keep < 0 ? QFile(path).size() + keep : keep));
+        };
+    };
+    const QList<Case> cases = {
+        {"an empty file becomes a new journal", bytes(""), true, ""},
+        {"text", bytes(QByteArray(10000, 'x')), false, "file is not a database"},
+        {"a header and nothing else", bytes(QByteArray("SQLite format 3\0", 16)), false,
+         "cannot read the database"},
+        {"a journal cut after its first page", truncatedJournal(4096), false, ""},
+        {"a journal missing its last page", truncatedJournal(-4096), false, ""},
+        {"another SQLite database",
+         [](const QString& path) { runSql(path, "CREATE TABLE things (name TEXT)"); }, false,
+         "another SQLite database"},
+        {"a journal of a later version",
+         [](const QString& path) {
+             {
+                 Journal journal;
+                 ASSERT_TRUE(journal.open(path));
+             }
+             runSql(path, "PRAGMA user_version = 7");
+         },
+         false, "schema version is 7"},
+    };
+    QTemporaryDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString("case-%1.sqlite").arg(++n));
+        c.prepare(path);
+        Journal journal;
+        QVector<JournalEntry> entries;
+        JournalEntry fresh = entry("fresh", State::Sending);
+        const bool usable = journal.open(path) && journal.entries(&entries, false) &&
+                            journal.record(&fresh) && journal.entries(&entries, false);
+        EXPECT_EQ(usable, c.usable);
+        if (!c.usable) {
+            EXPECT_FALSE(journal.errorString().isEmpty());
+            EXPECT_TRUE(journal.errorString().contains(c.reason))
+                << journal.errorString().toStdString();
+        }
+    }
+}
+
+TEST(Journal, MissingFilesAndPlacesAreNamed)
+{
+    QTemporaryDir dir;
+    Journal journal;
+    EXPECT_FALSE(journal.open(dir.filePath("absent.sqlite"), Journal::OpenMode::ExistingOnly));
+    EXPECT_FALSE(QFile::exists(dir.filePath("absent.sqlite")));
+    EXPECT_FALSE(journal.open(dir.filePath("no/such/dir/journal.sqlite")));
+    EXPECT_TRUE(journal.errorString().startsWith("cannot open the file"));
+    EXPECT_FALSE(journal.open(QString()));
+    JournalEntry e = entry("x", State::Sending);
+    EXPECT_FALSE(journal.record(&e));
+    EXPECT_EQ(journal.removeClosedBefore(QDateTime::currentDateTimeUtc()), -1);
+}
+
+TEST(ProcessIdentity, TellsARunningProcessFromAGoneOne)
+{
+    const oxlenpay::ProcessIdentity self = oxlenpay::ProcessIdentity::current();
+    EXPECT_TRUE(self.isAlive());
+    EXPECT_FALSE((oxlenpay::ProcessIdentity{self.pid, self.startTicks + 1}.isAlive()));
+    EXPECT_FALSE((oxlenpay::ProcessIdentity{0, 0}.isAlive()));
+
+    QProcess child;
+    child.start("sleep", QStringList{"0.2"});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    const qint64 pid = child.processId();
+    ASSERT_TRUE(child.waitForFinished(10000));
+    EXPECT_FALSE((oxlenpay::ProcessIdentity{pid, 0}.isAlive()));
+}
+
+} // namespace
