@@ -217,8 +217,9 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
         if (result.message.isEmpty()) {
             result.message = incorrectAnswer();
         }
-    } else if (wait.end == WaitEnd::TimedOut && result.success) {
-        // Still pending when the time ran out: the outcome is not known, so not a success.
+    } else if (wait.end == WaitEnd::TimedOut) {
+        // Still pending, or no longer answering, when the time ran out: the outcome is not
+        // known, so not a success, and not a decline either.
         result.success = false;
         result.message =
             tr::Tr("requestStatusTimeout", "Истекло время ожидания подтверждения операции");

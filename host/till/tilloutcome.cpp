@@ -33,10 +33,12 @@ const char* stateName(ResultState state)
     }
 }
 
-// The provider may have carried these out: the cashier has to find out before going on.
+// The provider may have carried these out, or may still: the cashier has to find out
+// before going on.
 bool isOutcomeUnknown(const tr::Tr& message)
 {
-    return message.key() == "requestOutcomeUnknown" || message.key() == "requestUploadedButAborted";
+    return message.key() == "requestOutcomeUnknown" ||
+           message.key() == "requestUploadedButAborted" || message.key() == "requestStatusTimeout";
 }
 
 QString whatToDo(const QString& operation)

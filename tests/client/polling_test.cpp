@@ -247,7 +247,7 @@ const SaleCase SaleCases[] = {
     {"polls that keep failing without a close-out",
      {ScriptedReply::json(answer("PENDING")), {ScriptedReply::failure(TimeoutText)}},
      false,
-     "restClientTimeout",
+     "requestStatusTimeout",
      6,
      0,
      "pay-1",

@@ -1,0 +1,159 @@
+// The payment journal end to end: a till killed while money is in flight, and the
+// next till finishing what it left open.
+#include "tillfixture.h"
+
+#include <csignal>
+
+namespace {
+
+using namespace tilltest;
+
+class TillJournal : public TillEndToEnd {
+protected:
+    /// A till started with `arguments` and killed with SIGKILL once `inFlight` holds.
+    static void killWhen(const QStringList& arguments, const QString& config,
+                         const std::function<bool()>& inFlight)
+    {
+        QProcess process;
+        process.start(TILL_EXECUTABLE, QStringList{"--config", config, "--ca-file",
+                                                   directory->filePath("sandbox.pem")} +
+                                           arguments);
+        ASSERT_TRUE(process.waitForStarted(10000));
+        ASSERT_TRUE(waitUntil(inFlight)) << "the request reached the sandbox";
+        QThread::msleep(300); // its answer, if one comes, is written down
+        ::kill(pid_t(process.processId()), SIGKILL);
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+    }
+
+    static QJsonArray journal(const QString& config, bool openOnly = false)
+    {
+        const TillRun run = till(openOnly ? QStringList{"journal", "--open", "--json"}
+                                          : QStringList{"journal", "--json"},
+                                 config);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        return run.json().value("entries").toArray();
+    }
+
+    static QJsonObject newest(const QString& config) { return journal(config).first().toObject(); }
+
+    static QJsonObject paymentWithTransaction(const QString& transactionId)
+    {
+        for (const QJsonValue& value : ledger()) {
+            if (value.toObject().value("transaction_id").toString() == transactionId) {
+                return value.toObject();
+            }
+        }
+        return {};
+    }
+};
+
+TEST_F(TillJournal, AKilledSaleIsReversedByTheNextTill)
+{
+    const QString config = writeConfig("kill.conf", "frequency = 200\npayDuration = 60000\n");
+    const int before = ledger().size();
+    killWhen({"sale", "--amount", "4.00", "--token", "pending"}, config,
+             [&] { return ledger().size() > before; });
+    const QJsonObject open = newest(config);
+    EXPECT_EQ(open.value("state").toString(), "waiting");
+    const QString paymentId = open.value("paymentId").toString();
+    EXPECT_EQ(payment(paymentId).value("payment_status").toString(), "PENDING");
+
+    const TillRun recovered = till({"recover", "--json"}, config);
+    EXPECT_EQ(recovered.exitCode, 0) << recovered.err.toStdString();
+    const QJsonObject item = recovered.json().value("entries").toArray().first().toObject();
+    EXPECT_EQ(item.value("before").toString(), "waiting");
+    EXPECT_EQ(item.value("after").toString(), "reversed");
+    EXPECT_EQ(payment(paymentId).value("payment_status").toString(), "REVERSED");
+    EXPECT_EQ(newest(config).value("state").toString(), "reversed");
+    EXPECT_EQ(newest(config).value("key").toString(), "paymentReversed");
+    EXPECT_TRUE(journal(config, true).isEmpty());
+    EXPECT_EQ(till({"recover"}, config).out, "==== RECOVER ===========================\n"
+                                             "  nothing was left open\n");
+}
+
+TEST_F(TillJournal, AKilledPartialRefundIsListedAsUnknown)
+{
+    const QString config = writeConfig("partial.conf", "frequency = 200\npayDuration = 60000\n");
+    const QString paid = sale("instant", "15.00");
+    injectFault("partial", "slow", 1); // carried out, answered seconds later
+    killWhen({"refund", "--rrn", paid, "--amount", "5.00", "--original", "15.00"}, config,
+             [&] { return payment(paid).value("refunded").toInt() == 500; });
+    resetFaults();
+    EXPECT_EQ(newest(config).value("state").toString(), "sending");
+
+    const TillRun recovered = till({"recover"}, config);
+    EXPECT_EQ(recovered.exitCode, 4) << recovered.out.toStdString();
+    EXPECT_TRUE(recovered.out.contains("sending -> unknown (requestOutcomeUnknown)"));
+    EXPECT_TRUE(recovered.out.contains(("check with the provider: payment " + paid).toUtf8()));
+    const QJsonObject row = newest(config);
+    EXPECT_EQ(row.value("operation").toString(), "partialReversal");
+    EXPECT_EQ(row.value("state").toString(), "unknown");
+    EXPECT_EQ(row.value("amount").toString(), "5.00");
+    EXPECT_EQ(payment(paid).value("refunded").toInt(), 500) << "nothing more was returned";
+}
+
+TEST_F(TillJournal, ASaleKilledBeforeItsAnswerNamesItsTransaction)
+{
+    const QString config = writeConfig("lost.conf", "timeout = 20000\n");
+    const int before = ledger().size();
+    killWhen({"sale", "--amount", "6.00", "--token", "slow"}, config,
+             [&] { return ledger().size() > before; });
+    const QJsonArray open = journal(config, true);
+    ASSERT_EQ(open.size(), 1);
+    const QString transactionId = open.first().toObject().value("id").toString();
+    EXPECT_EQ(open.first().toObject().value("state").toString(), "sending");
+    EXPECT_EQ(paymentWithTransaction(transactionId).value("amount").toInt(), 600);
+
+    const TillRun recovered = till({"recover"}, config);
+    EXPECT_EQ(recovered.exitCode, 4);
+    EXPECT_TRUE(
+        recovered.out.contains(("check with the provider: transaction " + transactionId).toUtf8()))
+        << recovered.out.toStdString();
+    // Still listed for the operator once recovery has named it.
+    EXPECT_EQ(journal(config, true).first().toObject().value("state").toString(), "unknown");
+}
+
+TEST_F(TillJournal, NothingIsSentWithoutAJournal)
+{
+    const QString config = writeConfig(
+        "nojournal.conf", "journal = " + directory->filePath("no/such/j.sqlite").toUtf8());
+    const QJsonObject before = stats();
+    const TillRun run = till({"--json", "sale", "--amount", "1.00", "--token", "instant"}, config);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.json().value("message").toObject().value("key").toString(), "journalUnavailable");
+    EXPECT_TRUE(run.err.contains("no/such/j.sqlite")) << run.err.toStdString();
+    EXPECT_EQ(stats(), before) << "the sandbox saw nothing";
+    EXPECT_EQ(till({"journal"}, config).exitCode, 2);
+}
+
+TEST_F(TillJournal, EveryClosedEntryAgreesWithWhatTheTillWasTold)
+{
+    const QString config = writeConfig("agree.conf", "payDuration = 200\ntimeout = 1500\n");
+    const QStringList tokens = {"settle-1", "instant", "decline", "failed",   "error",
+                                "pending",  "lost",    "slow",    "not-json", "array",
+                                "empty",    "no-id",   "huge",    "http-500"};
+    const QHash<QString, QStringList> statesOf = {
+        {"approved", {"done"}}, {"declined", {"declined", "reversed"}}, {"unknown", {"unknown"}}};
+    for (const QString& token : tokens) {
+        SCOPED_TRACE(token.toStdString());
+        const TillRun run = till({"--json", "sale", "--amount", "2.50", "--token", token}, config);
+        const QJsonObject told = run.json();
+        const QJsonObject row = newest(config);
+        EXPECT_TRUE(statesOf.value(told.value("outcome").toString())
+                        .contains(row.value("state").toString()))
+            << told.value("outcome").toString().toStdString() << " / "
+            << row.value("state").toString().toStdString();
+        EXPECT_EQ(row.value("key").toString(),
+                  told.value("message").toObject().value("key").toString());
+        EXPECT_EQ(row.value("amount").toString(), "2.50");
+        const QString rrn = told.value("additionalInfo").toObject().value("rrn").toString();
+        EXPECT_EQ(row.value("paymentId").toString(), rrn);
+        if (!rrn.isEmpty()) {
+            EXPECT_EQ(payment(rrn).value("transaction_id").toString(), row.value("id").toString());
+        }
+    }
+    EXPECT_EQ(journal(config, true).size(), 2) << "only the lost and the slow sale are unknown";
+}
+
+} // namespace
