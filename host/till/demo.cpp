@@ -4,6 +4,7 @@
 #include "restclient.h"
 #include "sandboxserver.h"
 #include "settings.h"
+#include "tilljournal.h"
 #include "tilloperations.h"
 
 #include <QDir>
@@ -23,6 +24,35 @@ void print(const QString& text)
 {
     std::fputs(text.toUtf8().constData(), stdout);
     std::fflush(stdout);
+}
+
+// Each sale in the journal is the ledger's payment with its transaction id, and the two
+// agree on whether it was charged; nothing is left open.
+QString journalMismatch(const QJsonArray& journal, const QJsonArray& payments)
+{
+    QHash<QString, QJsonObject> byTransaction;
+    for (const QJsonValue& value : payments) {
+        byTransaction.insert(value.toObject().value("transaction_id").toString(), value.toObject());
+    }
+    int sales = 0;
+    for (const QJsonValue& value : journal) {
+        const QJsonObject row = value.toObject();
+        const QString state = row.value("state").toString();
+        if (state != "done" && state != "declined" && state != "reversed") {
+            return "the journal holds an entry not settled: " + row.value("id").toString();
+        }
+        if (row.value("operation").toString() != "sale") {
+            continue;
+        }
+        ++sales;
+        const QJsonObject payment = byTransaction.value(row.value("id").toString());
+        const bool failed = payment.value("payment_status").toString() == "FAILED";
+        if (payment.value("payment_id").toString() != row.value("paymentId").toString() ||
+            failed != (state == "declined")) {
+            return "the journal and the ledger disagree on the sale " + row.value("id").toString();
+        }
+    }
+    return sales == payments.size() ? QString() : "the ledger holds a sale the journal lacks";
 }
 
 } // namespace
@@ -108,14 +138,26 @@ bool Demo::run(TillOperations& till, bool json)
     step("A sale the customer declines in the wallet", till.sale(750, "decline", 398), false);
 
     const QJsonObject ledger = m_sandbox->api().ledgerJson();
+    Outcome journal;
+    QString mismatch;
+    if (!journalListing(false, &journal, &mismatch) ||
+        !(mismatch = journalMismatch(journal.customJson.value("entries").toArray(),
+                                     ledger.value("payments").toArray()))
+             .isEmpty()) {
+        asExpected = false;
+    }
     if (json) {
         print(QJsonDocument(QJsonObject{{"operation", "demo"},
                                         {"success", asExpected},
                                         {"steps", steps},
-                                        {"ledger", ledger.value("payments")}})
+                                        {"ledger", ledger.value("payments")},
+                                        {"journal", journal.customJson.value("entries")}})
                   .toJson(QJsonDocument::Indented));
     } else {
         print("\n" + ledgerText());
+        print("\n" + journal.customReceipt);
+        print(mismatch.isEmpty() ? "The journal agrees with the sandbox's ledger.\n"
+                                 : "Mismatch: " + mismatch + "\n");
         print(asExpected ? "\nEvery step ended as expected.\n"
                          : "\nSome step did not end as expected.\n");
     }
