@@ -1,6 +1,7 @@
 // oxlenpay-till: a command-line till that loads the payment plug-in as a shop's
 // host does and drives it through the processing interface.
 #include "config.h"
+#include "configcheck.h"
 #include "demo.h"
 #include "pluginhost.h"
 #include "restclient.h"
@@ -34,6 +35,29 @@ int print(const till::Outcome& outcome, bool json)
     return outcome.exitStatus();
 }
 
+int checkConfig(const till::TillCommand& command)
+{
+    const QString path = !command.checkedFile.isEmpty() ? command.checkedFile
+                         : !command.configFile.isEmpty()
+                             ? command.configFile
+                             : Config::relocated(oxlenpay::settings::ConfigPath);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return fail(
+            BadUsage,
+            QString("cannot read the configuration file %1: %2").arg(path, file.errorString()));
+    }
+    const QVector<till::ConfigFinding> findings = till::checkConfig(file.readAll());
+    for (const till::ConfigFinding& finding : findings) {
+        const QString where =
+            finding.line > 0 ? QString("%1:%2").arg(path).arg(finding.line) : path;
+        std::printf("%s: %s\n", where.toUtf8().constData(), finding.text.toUtf8().constData());
+    }
+    std::printf(findings.isEmpty() ? "%s: no mistakes found\n" : "%s: %d mistake(s)\n",
+                path.toUtf8().constData(), int(findings.size()));
+    return findings.isEmpty() ? Done : BadUsage;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -52,6 +76,9 @@ int main(int argc, char* argv[])
         return Done;
     }
     till::installLogHandler(command.verbosity);
+    if (command.name == "check-config") {
+        return checkConfig(command);
+    }
 
     if (!command.caFile.isEmpty() && !RestClient::addTrustedCaFile(command.caFile)) {
         return fail(BadUsage, "cannot use the CA file " + command.caFile);

@@ -15,7 +15,8 @@ struct TillCommand {
     bool json = false;
     enum class Verbosity { Quiet, Normal, Verbose } verbosity = Verbosity::Normal;
 
-    QString name = "demo"; // demo, sale, refund, cancel, fiscal, info, journal, recover
+    QString name =
+        "demo"; // demo, sale, refund, cancel, fiscal, info, journal, recover, check-config
     bool commandGiven = false;
     qint32 amount = 0;
     bool hasAmount = false;
@@ -25,6 +26,7 @@ struct TillCommand {
     QString rrn;
     QString qr;
     bool openOnly = false; // journal --open
+    QString checkedFile;   // check-config FILE
     bool help = false;
 };
 

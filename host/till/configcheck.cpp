@@ -1,0 +1,175 @@
+#include "configcheck.h"
+
+#include <QHash>
+#include <QList>
+#include <QUrl>
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
+namespace till {
+
+namespace {
+
+const char* const Section = "OxlenPay";
+
+struct Range {
+    qint64 low;
+    qint64 high;
+};
+
+// The plug-in's keys; the integer ones with the range that makes sense on a till.
+const QHash<QString, Range>& integerKeys()
+{
+    static const QHash<QString, Range> keys = {
+        {"merchantServiceId", {1, std::numeric_limits<qint64>::max()}},
+        {"timeout", {1000, 120000}},
+        {"frequency", {500, 60000}},
+        {"payDuration", {10000, 1800000}},
+        {"paymentProvider", {0, std::numeric_limits<int>::max()}},
+        {"reverseUnknown", {0, 1}},
+        {"journalDays", {1, 3650}},
+    };
+    return keys;
+}
+
+const QStringList TextKeys = {
+    "host", "path", "merchantId", "merchantServiceUserId", "merchantSecretKey", "journal"};
+const QStringList RequiredKeys = {"merchantId", "merchantServiceId", "merchantServiceUserId",
+                                  "merchantSecretKey"};
+
+int editDistance(const QString& a, const QString& b)
+{
+    QVector<int> row(b.size() + 1);
+    std::iota(row.begin(), row.end(), 0);
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                               diagonal + (a[i - 1].toLower() == b[j - 1].toLower() ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+QStringList knownKeys()
+{
+    return TextKeys + integerKeys().keys();
+}
+
+QString closestKey(const QString& key)
+{
+    QString best;
+    int bestDistance = 4; // further than this is no misspelling
+    for (const QString& known : knownKeys()) {
+        const int distance = editDistance(key, known);
+        if (distance < bestDistance) {
+            best = known;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+bool isLoopback(const QString& host)
+{
+    return host == "localhost" || host == "::1" || host.startsWith("127.");
+}
+
+QString checkValue(const QString& key, const QString& value)
+{
+    const auto integer = integerKeys().constFind(key);
+    if (integer != integerKeys().cend()) {
+        bool ok = false;
+        const qint64 number = value.toLongLong(&ok, 10);
+        if (!ok) {
+            return QString("%1 = %2 is not a whole number: the default is used instead")
+                .arg(key, value);
+        }
+        if (number < integer->low || number > integer->high) {
+            return QString("%1 = %2 is outside %3 to %4")
+                .arg(key, value)
+                .arg(integer->low)
+                .arg(integer->high);
+        }
+        return QString();
+    }
+    if (key == "host") {
+        const QUrl url(value, QUrl::StrictMode);
+        if (!url.isValid() || url.host().isEmpty()) {
+            return QString("host = %1 is not a URL such as https://api.example").arg(value);
+        }
+        if (url.scheme() != "https" && !(url.scheme() == "http" && isLoopback(url.host()))) {
+            return QString("host = %1 is not https: the plug-in refuses it").arg(value);
+        }
+    }
+    if (value.isEmpty() && RequiredKeys.contains(key)) {
+        return QString("%1 is empty").arg(key);
+    }
+    return QString();
+}
+
+} // namespace
+
+QVector<ConfigFinding> checkConfig(const QByteArray& content)
+{
+    QVector<ConfigFinding> findings;
+    QString section;
+    QHash<QString, int> seen;
+    const QList<QByteArray> lines = content.split('\n');
+    for (int number = 1; number <= lines.size(); ++number) {
+        const QString line = QString::fromUtf8(lines[number - 1]).trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) {
+            continue;
+        }
+        if (line.startsWith('[')) {
+            section = line.mid(1, line.indexOf(']') - 1).trimmed();
+            if (section != Section && section.compare(Section, Qt::CaseInsensitive) == 0) {
+                findings.append({number, QString("section [%1] is not [%2]: section names are "
+                                                 "case-sensitive, none of its keys is read")
+                                             .arg(section, Section)});
+            }
+            continue;
+        }
+        const int equals = line.indexOf('=');
+        if (equals < 0) {
+            findings.append({number, QString("\"%1\" is not a \"key = value\" line").arg(line)});
+            continue;
+        }
+        const QString key = line.left(equals).trimmed();
+        const QString value = line.mid(equals + 1).trimmed();
+        if (section.compare(Section, Qt::CaseInsensitive) != 0) {
+            findings.append(
+                {number, QString("%1 is outside [%2] and is not read").arg(key, Section)});
+            continue;
+        }
+        if (section != Section) {
+            continue; // reported with its section
+        }
+        if (!knownKeys().contains(key)) {
+            const QString closest = closestKey(key);
+            findings.append(
+                {number, closest.isEmpty()
+                             ? QString("unknown key %1").arg(key)
+                             : QString("unknown key %1 (did you mean %2?)").arg(key, closest)});
+            continue;
+        }
+        seen.insert(key, number);
+        const QString mistake = checkValue(key, value);
+        if (!mistake.isEmpty()) {
+            findings.append({number, mistake});
+        }
+    }
+    for (const QString& key : RequiredKeys) {
+        if (!seen.contains(key)) {
+            findings.append({0, QString("%1 is missing from [%2]").arg(key, Section)});
+        }
+    }
+    return findings;
+}
+
+} // namespace till

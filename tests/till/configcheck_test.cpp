@@ -1,0 +1,69 @@
+// The mistakes a shop's configuration file can hold, each found with its line.
+#include "configcheck.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray Clean = "[OxlenPay]\n"
+                         "host = https://api.oxlenpay.example\n"
+                         "merchantId = till-01\n"
+                         "merchantServiceId = 5001\n"
+                         "merchantServiceUserId = merchant-user\n"
+                         "merchantSecretKey = k\n";
+
+QStringList found(const QByteArray& content)
+{
+    QStringList lines;
+    for (const till::ConfigFinding& finding : till::checkConfig(content)) {
+        lines << QString("%1: %2").arg(finding.line).arg(finding.text);
+    }
+    return lines;
+}
+
+TEST(ConfigCheck, EachMistakeIsNamedWithItsLine)
+{
+    struct Case {
+        const char* name;
+        QByteArray extra; // appended to a clean file, from line 7 on
+        QStringList expected;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"a clean file", "; a comment\n\ntimeout = 10000\n", {}},
+        {"misspelt keys", "frequncy = 1000\nmerchantID = x\nzzz = 1\n",
+         {"7: unknown key frequncy (did you mean frequency?)",
+          "8: unknown key merchantID (did you mean merchantId?)", "9: unknown key zzz"}},
+        {"a number with a unit", "timeout = 10s\n",
+         {"7: timeout = 10s is not a whole number: the default is used instead"}},
+        {"numbers out of range", "frequency = 20\nreverseUnknown = 2\n",
+         {"7: frequency = 20 is outside 500 to 60000", "8: reverseUnknown = 2 is outside 0 to 1"}},
+        {"plain http to another machine", "host = http://api.oxlenpay.example\n",
+         {"7: host = http://api.oxlenpay.example is not https: the plug-in refuses it"}},
+        {"plain http on this machine", "host = http://127.0.0.1:8443\n", {}},
+        {"an empty secret", "merchantSecretKey =\n", {"7: merchantSecretKey is empty"}},
+        {"a line that is no setting", "timeout\n", {"7: \"timeout\" is not a \"key = value\" line"}},
+        {"keys in another section", "[Other]\ntimeout = 1\n",
+         {"8: timeout is outside [OxlenPay] and is not read"}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(found(Clean + c.extra), c.expected);
+    }
+}
+
+TEST(ConfigCheck, AWrongSectionNameReadsNothing)
+{
+    QByteArray wrong = Clean;
+    wrong.replace("[OxlenPay]", "[Oxlenpay]");
+    EXPECT_EQ(found(wrong),
+              QStringList({"1: section [Oxlenpay] is not [OxlenPay]: section names are "
+                           "case-sensitive, none of its keys is read",
+                           "0: merchantId is missing from [OxlenPay]",
+                           "0: merchantServiceId is missing from [OxlenPay]",
+                           "0: merchantServiceUserId is missing from [OxlenPay]",
+                           "0: merchantSecretKey is missing from [OxlenPay]"}));
+}
+
+} // namespace
