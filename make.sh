@@ -34,12 +34,7 @@ build() {
 case "${1:-}" in
 demo)
     build
-    if [ -x "$BUILD_DIR/host/till/oxlenpay-till" ]; then
-        exec "$BUILD_DIR/host/till/oxlenpay-till" demo
-    fi
-    # Until the till exists the main job runs the contract checks and says what they cover.
-    "$BUILD_DIR/tests/processing_tests" --gtest_brief=1
-    echo "Checked: answer record, not-available defaults, option stores, type sets, pacing."
+    exec "$BUILD_DIR/till/oxlenpay-till" demo
     ;;
 test)
     build

@@ -6,8 +6,6 @@
 
 #include <QJsonParseError>
 
-Q_LOGGING_CATEGORY(strovaNetwork, "strova.network")
-
 class RestClientPrivate {
 public:
     qint64 timeout = 30000;

@@ -171,7 +171,7 @@ TEST_F(TillJournal, EveryClosedEntryAgreesWithWhatTheTillWasTold)
     EXPECT_EQ(till({"sale", "--amount", "1.00", "--token", "instant-wallet-7731"}, config).exitCode,
               0);
     QByteArray stored;
-    for (const QString& suffix : {"", "-wal"}) {
+    for (const char* suffix : {"", "-wal"}) {
         QFile file(journalPath("agree.conf") + suffix);
         if (file.open(QIODevice::ReadOnly)) {
             stored += file.readAll();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log4qt/log4qtshared.h"
+
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QString>
@@ -10,7 +12,7 @@ namespace Log4Qt {
 /// category of the logger's name, so a host's message handler and
 /// QT_LOGGING_RULES see and filter them. Texts are UTF-8; "%1" in the text is
 /// filled with the argument.
-class Logger {
+class LOG4QT_EXPORT Logger {
 public:
     explicit Logger(const QString& name);
     Logger(const Logger&) = delete;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log4qt/log4qtshared.h"
 #include "log4qt/logger.h"
 
 #include <QString>
@@ -7,7 +8,7 @@
 namespace Log4Qt {
 
 /// Hands out one logger per name; the manager owns them for the life of the process.
-class LogManager {
+class LOG4QT_EXPORT LogManager {
 public:
     static Logger* logger(const QString& name, const QString& repository = QString());
     static Logger* rootLogger();

@@ -11,7 +11,7 @@ QString PluginHost::defaultPluginPath()
     const QString here = QCoreApplication::applicationDirPath();
     const QStringList candidates = {
         here + "/../lib/strova/paysystems/libProcessingOxlenPay.so", // installed
-        here + "/../../plugin/libProcessingOxlenPay.so",             // build tree
+        here + "/../plugin/libProcessingOxlenPay.so",                // build tree
         here + "/libProcessingOxlenPay.so",
     };
     for (const QString& candidate : candidates) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "strovaexport.h"
 #include "tr.h"
 
 #include <QHash>
@@ -15,7 +16,7 @@ class RestClientPrivate;
 ///
 /// Operation codes are those of QNetworkAccessManager::Operation
 /// (1 HEAD, 2 GET, 3 PUT, 4 POST, 5 DELETE).
-class RestClient : public QObject {
+class STROVA_EXPORT RestClient : public QObject {
     Q_OBJECT
 public:
     /// What error() reports.

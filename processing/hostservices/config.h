@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "singleton.h"
+#include "strovaexport.h"
 
 class ConfigPrivate;
 
@@ -13,7 +14,7 @@ class ConfigPrivate;
 ///
 /// Absolute paths are relocated under $STROVA_ROOT when it is set. Lookups
 /// notice when a loaded file changes on disk and read it again.
-class Config {
+class STROVA_EXPORT Config {
 public:
     Config();
     virtual ~Config();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "strovaexport.h"
+
 #include <QString>
 #include <QVector>
 
@@ -9,7 +11,7 @@ namespace tr {
 ///
 /// The host resolves the key into the cashier's language; the Russian text is
 /// the fallback and the form written to logs.
-class Tr {
+class STROVA_EXPORT Tr {
 public:
     Tr();
     Tr(const QString& key, const QString& text);

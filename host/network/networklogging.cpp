@@ -1,0 +1,3 @@
+#include "networklogging.h"
+
+Q_LOGGING_CATEGORY(strovaNetwork, "strova.network")
