@@ -15,6 +15,7 @@ bool parse(const QStringList& arguments, sandbox::SandboxOptions* options, QStri
     QCommandLineParser parser;
     parser.setApplicationDescription("A local stand-in for the Oxlen Pay merchant API.");
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption host("host", "Address to listen on.", "address", options->host);
     const QCommandLineOption port("port", "Port; 0 picks a free one.", "port", "8443");
     const QCommandLineOption basePath("base-path", "Base path of the API.", "path",
@@ -86,6 +87,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("oxlenpay-sandbox");
+    QCoreApplication::setApplicationVersion(OXLENPAY_VERSION);
 
     sandbox::SandboxOptions options;
     QString error;

@@ -10,6 +10,7 @@
 #include "tilljournal.h"
 #include "tilllog.h"
 #include "tilloperations.h"
+#include "tillsettings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -25,6 +26,24 @@ int fail(int status, const QString& message)
 {
     std::fprintf(stderr, "oxlenpay-till: %s\n", message.toUtf8().constData());
     return status;
+}
+
+// `info` starts with what the plug-in works with: the version, the file, the settings.
+void addSettings(const till::TillCommand& command, till::Outcome* outcome)
+{
+    if (!Singleton<Config>::instance) {
+        Singleton<Config>::instance = new Config;
+    }
+    const QString path = command.configFile.isEmpty()
+                             ? Config::relocated(oxlenpay::settings::ConfigPath)
+                             : QFileInfo(command.configFile).absoluteFilePath();
+    const auto settings = till::EffectiveSettings::read(*Singleton<Config>::instance, path);
+    const int afterHeading = outcome->customReceipt.indexOf('\n') + 1;
+    outcome->customReceipt.insert(afterHeading, till::receiptLine("Version", till::tillVersion()) +
+                                                    settings.text());
+    outcome->customJson.insert("version", till::tillVersion());
+    outcome->customJson.insert("config", path);
+    outcome->customJson.insert("settings", settings.values);
 }
 
 int print(const till::Outcome& outcome, bool json)
@@ -69,6 +88,10 @@ int main(int argc, char* argv[])
     QString error;
     if (!till::parseCommandLine(app.arguments().mid(1), &command, &error)) {
         return fail(BadUsage, error + "\n(see oxlenpay-till --help)");
+    }
+    if (command.version) {
+        std::printf("oxlenpay-till %s\n", qPrintable(till::tillVersion()));
+        return Done;
     }
     if (command.help) {
         const QString text = till::usage(command.commandGiven ? command.name : QString());
@@ -131,6 +154,7 @@ int main(int argc, char* argv[])
         outcome = till.fiscal(command.rrn, command.qr);
     } else {
         outcome = till.info();
+        addSettings(command, &outcome);
     }
     return print(outcome, command.json);
 }

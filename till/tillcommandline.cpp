@@ -61,7 +61,9 @@ QString usage(const QString& command)
     }
     if (command == "info") {
         return "usage: oxlenpay-till [global options] info\n"
-               "Shows the scan dialog, the supported operations and the plug-in's options.\n";
+               "Shows the version, the configuration file and the settings in effect (the "
+               "secret masked), the scan dialog, the supported operations and the plug-in's "
+               "options.\n";
     }
     if (command == "journal") {
         return "usage: oxlenpay-till [global options] journal [--open] [--json]\n"
@@ -90,6 +92,7 @@ QString usage(const QString& command)
     }
     return "usage: oxlenpay-till [--plugin PATH] [--config FILE] [--ca-file PEM] [--json] "
            "[-v|--quiet] COMMAND ...\n"
+           "       oxlenpay-till --version | --help\n"
            "  demo                                   (the default when no command is given)\n"
            "  sale   --amount 15.00 --token TOKEN [--currency 398]\n"
            "  refund --rrn ID --amount 5.00 --original 15.00 [--currency 398]\n"
@@ -144,6 +147,9 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->verbosity = TillCommand::Verbosity::Quiet;
         } else if (argument == "-h" || argument == "--help") {
             command->help = true;
+            return true;
+        } else if (argument == "--version") {
+            command->version = true;
             return true;
         } else if (argument.startsWith('-')) {
             *error = QString("unknown option %1").arg(argument);

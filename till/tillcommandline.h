@@ -28,6 +28,7 @@ struct TillCommand {
     bool openOnly = false; // journal --open
     QString checkedFile;   // check-config FILE
     bool help = false;
+    bool version = false;
 };
 
 /// Parses the arguments after the program name. False with a message in `error`

@@ -270,6 +270,17 @@ TEST_F(TillEndToEnd, Info)
                   .value("key")
                   .toString(),
               "basicPaymentProcessingBalance");
+
+    // What the plug-in works with, the secret only as its length.
+    EXPECT_FALSE(json.value("version").toString().isEmpty());
+    EXPECT_TRUE(json.value("config").toString().endsWith("till.conf"));
+    const QJsonObject settings = json.value("settings").toObject();
+    EXPECT_EQ(settings.value("merchantSecretKey").toString(), "(set, 14 characters)");
+    EXPECT_EQ(settings.value("timeout").toInt(), 3000) << "the file's value, not the default";
+    EXPECT_EQ(settings.value("path").toString(), "/api/quindo-pay/merchant") << "the default";
+    EXPECT_FALSE(run.out.contains("sandbox-secret"));
+    EXPECT_TRUE(till({"--version"})
+                    .out.startsWith("oxlenpay-till " + json.value("version").toString().toUtf8()));
 }
 
 TEST_F(TillEndToEnd, NoSecretIsPrinted)
