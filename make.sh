@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
-PACKAGES=(cmake g++ make pkg-config binutils ca-certificates qtbase5-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev
+PACKAGES=(cmake g++ make pkg-config binutils file gdb dpkg-dev lintian ca-certificates qtbase5-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev
           libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libqrencode-dev)
 
 install_missing() {

@@ -53,8 +53,11 @@ while read -r kind symbol; do
     grep -qxF -- "$name" <<<"$allowed_host_symbols" || complain "needs $name, which no host library is known to define"
 done < <(nm -D --undefined-only "$plugin" | awk '{print $1, $2}')
 
-nm -D --defined-only "$plugin" | c++filt | grep -q "tr::Tr::" && complain "defines tr::Tr members: they belong to the host process"
-nm -D --undefined-only "$plugin" | c++filt | grep -q "tr::Tr::~Tr()" || complain "no longer takes tr::Tr from the host"
+# (Whole outputs into variables first: grep -q ending a pipe early would fail it.)
+defined=$(nm -D --defined-only "$plugin" | c++filt)
+undefined=$(nm -D --undefined-only "$plugin" | c++filt)
+grep -q "tr::Tr::" <<<"$defined" && complain "defines tr::Tr members: they belong to the host process"
+grep -qF "tr::Tr::~Tr()" <<<"$undefined" || complain "no longer takes tr::Tr from the host"
 
 [ $status -eq 0 ] && echo "needs: $(tr '\n' ' ' <<<"$needed")"
 exit $status

@@ -30,7 +30,7 @@ if grep -R -l -- "$build_dir/host" "$work/build/plugin/CMakeFiles/ProcessingOxle
     echo "the SDK build linked the stand-ins' libraries" >&2
     exit 1
 fi
-readelf -d "$plugin" | grep -q "RUNPATH.*$work/sdk/lib"
+grep -q "RUNPATH.*$work/sdk/lib" <<<"$(readelf -d "$plugin")"
 
 # The till (with the host's libraries of the main build) loads and drives it.
 "$build_dir/till/oxlenpay-till" --quiet --plugin "$plugin" info > "$work/info.txt"

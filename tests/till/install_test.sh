@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary prefix and runs the installed till from there;
-# then checks that the Debian packages hold what they should.
+# Installs the build into a temporary prefix and runs the installed tools from
+# there; then builds the Debian packages, checks what each holds and, when
+# lintian is installed, that it finds nothing to warn about.
 set -euo pipefail
 build_dir=$1
 work=$(mktemp -d)
@@ -10,17 +11,45 @@ cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 "$work/prefix/bin/oxlenpay-till" --quiet info > "$work/info.txt"
 grep -q "Ввод токена Oxlen Pay" "$work/info.txt"
 grep -q "453 x 350" "$work/info.txt"
-test -f "$work/prefix/share/oxlenpay/oxlenpay.conf.example"
+grep -qx "oxlenpay-till [0-9.]*" <<<"$("$work/prefix/bin/oxlenpay-till" --version)"
+grep -qx "oxlenpay-sandbox [0-9.]*" <<<"$("$work/prefix/bin/oxlenpay-sandbox" --version)"
+test -f "$work/prefix/share/doc/oxlenpay-strova-plugin/examples/oxlenpay.conf.example"
+# Our stand-ins stay out of the directory where the plug-in finds the host's libraries.
+! ls "$work/prefix/lib/strova/"*.so* 2>/dev/null
 
-(cd "$work" && cpack --config "$build_dir/CPackConfig.cmake" -B "$work/packages" >/dev/null)
-plugin_deb=$(ls "$work"/packages/oxlenpay-strova-plugin_*.deb)
-tools_deb=$(ls "$work"/packages/oxlenpay-strova-tools_*.deb)
-dpkg-deb -c "$plugin_deb" > "$work/plugin.txt"
-dpkg-deb -c "$tools_deb" > "$work/tools.txt"
-grep -q "paysystems/libProcessingOxlenPay.so" "$work/plugin.txt"
-! grep -q "bin/oxlenpay-till" "$work/plugin.txt"
-! grep -q "libstrovaconfig" "$work/plugin.txt"
-grep -q "bin/oxlenpay-till" "$work/tools.txt"
-grep -q "bin/oxlenpay-sandbox" "$work/tools.txt"
-grep -q "libstrovaconfig.so" "$work/tools.txt"
-echo "installed till ran; packages: $(basename "$plugin_deb") $(basename "$tools_deb")"
+(cd "$work" && cpack --config "$build_dir/CPackConfig.cmake" -B "$work/packages" >/dev/null 2>&1)
+for package in plugin tools dbg; do
+    deb=$(ls "$work"/packages/oxlenpay-strova-${package}_*.deb)
+    dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' > "$work/$package.txt"
+done
+# The plug-in package: the plug-in, the example configuration, the documentation.
+expected_plugin_files=(
+    ./usr/lib/strova/paysystems/libProcessingOxlenPay.so
+    ./usr/share/doc/oxlenpay-strova-plugin/README.md
+    ./usr/share/doc/oxlenpay-strova-plugin/changelog.gz
+    ./usr/share/doc/oxlenpay-strova-plugin/copyright
+    ./usr/share/doc/oxlenpay-strova-plugin/examples/oxlenpay.conf.example
+)
+diff <(sort "$work/plugin.txt") <(printf '%s\n' "${expected_plugin_files[@]}" | sort)
+grep -qx "./usr/bin/oxlenpay-till" "$work/tools.txt"
+grep -qx "./usr/bin/oxlenpay-sandbox" "$work/tools.txt"
+grep -qx "./usr/lib/oxlenpay-strova/host/libstrovaconfig.so.1" "$work/tools.txt"
+grep -qx "./usr/share/man/man1/oxlenpay-till.1.gz" "$work/tools.txt"
+! grep "/usr/lib/strova/" "$work/tools.txt"
+[ "$(grep -c '^./usr/lib/debug/.build-id/.*\.debug$' "$work/dbg.txt")" -ge 7 ]
+
+# Installed stripped; the debug information is in the dbg package.
+dpkg-deb -x "$(ls "$work"/packages/oxlenpay-strova-plugin_*.deb)" "$work/unpacked"
+grep -q ", stripped" <<<"$(file "$work/unpacked/usr/lib/strova/paysystems/libProcessingOxlenPay.so")"
+grep -q "libqt5core5a (>= 5.15" <<<"$(dpkg-deb -f "$(ls "$work"/packages/oxlenpay-strova-plugin_*.deb)" Depends)"
+
+if command -v lintian >/dev/null; then
+    status=0
+    report=$(lintian --fail-on error,warning "$work"/packages/*.deb 2>&1) || status=$?
+    grep -v "root privileges" <<<"$report" || true
+    [ $status -eq 0 ] || { echo "lintian found errors or warnings" >&2; exit 1; }
+    echo "lintian: no errors or warnings"
+else
+    echo "lintian is not installed: packages not linted"
+fi
+echo "installed till ran; packages: $(cd "$work/packages" && ls *.deb | tr '\n' ' ')"
