@@ -18,6 +18,9 @@ struct Delivery {
     QByteArray contentType = "application/json";
     Mode mode = Mode::Normal;
     int delayMs = 0;
+    // For the request log: the payment the request was about and the answer's error code.
+    QString paymentId;
+    int errorCode = 0;
 };
 
 } // namespace sandbox

@@ -11,7 +11,8 @@ QJsonObject Payment::toJson() const
                        {"rest", rest()},
                        {"payment_status", status},
                        {"client_phone_number", phone},
-                       {"scenario", behaviourName(scenario.behaviour)},
+                       {"scenario", scenarioName(scenario)},
+                       {"charged", charged},
                        {"polls", polls},
                        {"fiscal_url", fiscalUrl},
                        {"created", created.toString(Qt::ISODateWithMs)}};
@@ -31,14 +32,15 @@ Payment& Ledger::charge(const QString& transactionId, qint64 amount, const Scena
     payment.id = QString::number(m_nextId++);
     payment.transactionId = transactionId;
     payment.amount = amount;
-    payment.status = scenario.behaviour == Behaviour::SettleAtOnce ? "SUCCESS" : "PENDING";
+    payment.status = "PENDING";
     payment.phone = QString("+7701%1").arg(payment.id.right(7));
     payment.scenario = scenario;
     payment.created = QDateTime::currentDateTimeUtc();
-    if (scenario.behaviour == Behaviour::SettleAfter && scenario.polls == 0) {
-        payment.status = "SUCCESS";
+    if (scenario.sale == SaleScenario::SettleAtOnce ||
+        (scenario.sale == SaleScenario::SettleAfter && scenario.polls == 0)) {
+        payment.settle();
     }
-    if (scenario.behaviour == Behaviour::DeclineAtOnce) {
+    if (scenario.sale == SaleScenario::DeclineAtOnce) {
         payment.status = "FAILED";
     }
     m_payments.append(payment);

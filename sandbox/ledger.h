@@ -21,8 +21,15 @@ struct Payment {
     int polls = 0;
     QString fiscalUrl;
     QDateTime created;
+    bool charged = false; // the customer's money was taken at some point
 
     qint64 rest() const { return amount - refunded; }
+    /// The customer confirmed: SUCCESS, and the money is taken.
+    void settle()
+    {
+        status = "SUCCESS";
+        charged = true;
+    }
     QJsonObject toJson() const;
 };
 

@@ -10,60 +10,75 @@
 
 namespace {
 
+// An option whose help names its default.
+QCommandLineOption withDefault(const QString& name, const QString& description,
+                               const QString& valueName, const QString& value)
+{
+    return QCommandLineOption(name, QString("%1 (default: %2)").arg(description, value), valueName,
+                              value);
+}
+
 bool parse(const QStringList& arguments, sandbox::SandboxOptions* options, QString* error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription("A local stand-in for the Oxlen Pay merchant API.");
+    parser.setApplicationDescription(
+        "A local stand-in for the Oxlen Pay merchant API, with a dashboard at /_sandbox/.");
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption host("host", "Address to listen on.", "address", options->host);
-    const QCommandLineOption port("port", "Port; 0 picks a free one.", "port", "8443");
-    const QCommandLineOption basePath("base-path", "Base path of the API.", "path",
-                                      options->basePath);
+    const auto host = withDefault("host", "Address to listen on.", "address", options->host);
+    const auto port = withDefault("port", "Port; 0 picks a free one.", "port", "8443");
+    const auto basePath =
+        withDefault("base-path", "Base path of the API.", "path", options->basePath);
     const QCommandLineOption plain("http", "Serve plain HTTP (loopback only).");
     const QCommandLineOption certificate("cert", "Certificate chain (PEM).", "file");
     const QCommandLineOption key("key", "Private key (PEM).", "file");
     const QCommandLineOption certificateOut(
         "cert-out", "Write the self-signed certificate here, for clients to trust.", "file");
-    const QCommandLineOption serviceId("service-id", "Accepted service_id.", "id",
+    const auto serviceId = withDefault("service-id", "Accepted service_id.", "id",
                                        QString::number(options->serviceId));
-    const QCommandLineOption cashbox("cashbox", "Accepted cashbox_code.", "code",
-                                     options->cashboxCode);
-    const QCommandLineOption user("user-id", "Accepted user id of Authorization.", "id",
-                                  options->userId);
-    const QCommandLineOption secret("secret", "Secret key the signature is checked with.", "key",
+    const auto cashbox =
+        withDefault("cashbox", "Accepted cashbox_code.", "code", options->cashboxCode);
+    const auto user =
+        withDefault("user-id", "Accepted user id of Authorization.", "id", options->userId);
+    const auto secret = withDefault("secret", "Secret key the signature is checked with.", "key",
                                     options->secretKey);
-    const QCommandLineOption settle("settle-after", "Status polls before a sale settles.", "n",
+    const auto settle = withDefault("settle-after", "Status polls before a sale settles.", "n",
                                     QString::number(options->settleAfterPolls));
-    const QCommandLineOption slow("slow-ms", "Delay of the slow scenario.", "ms",
+    const auto slow = withDefault("slow-ms", "Delay of the slow scenario.", "ms",
                                   QString::number(options->slowDelayMs));
     const QCommandLineOption quiet("quiet", "No line per request.");
     parser.addOptions({host, port, basePath, plain, certificate, key, certificateOut, serviceId,
                        cashbox, user, secret, settle, slow, quiet});
     parser.process(arguments);
 
-    bool ok = true;
-    auto number = [&](const QCommandLineOption& option) {
+    // Each number is checked on its own, so the message names the option at fault.
+    auto number = [&](const QCommandLineOption& option, qint64 largest, qint64* value) {
         bool valid = false;
-        const qint64 value = parser.value(option).toLongLong(&valid);
-        ok = ok && valid && value >= 0;
-        return value;
+        const QString text = parser.value(option);
+        *value = text.toLongLong(&valid);
+        if (!valid || *value < 0 || *value > largest) {
+            *error = QString("--%1 %2 is not a valid number (0 to %3)")
+                         .arg(option.names().first(), text)
+                         .arg(largest);
+            return false;
+        }
+        return true;
     };
+    qint64 portNumber = 0, service = 0, polls = 0, slowMs = 0;
+    if (!number(port, 65535, &portNumber) || !number(serviceId, Q_INT64_C(1) << 53, &service) ||
+        !number(settle, 1000000, &polls) || !number(slow, 3600000, &slowMs)) {
+        return false;
+    }
     options->host = parser.value(host);
-    const qint64 portNumber = number(port);
     options->port = quint16(portNumber);
     options->basePath = parser.value(basePath);
-    options->serviceId = number(serviceId);
+    options->serviceId = service;
     options->cashboxCode = parser.value(cashbox);
     options->userId = parser.value(user);
     options->secretKey = parser.value(secret);
-    options->settleAfterPolls = int(number(settle));
-    options->slowDelayMs = int(number(slow));
+    options->settleAfterPolls = int(polls);
+    options->slowDelayMs = int(slowMs);
     options->logRequests = !parser.isSet(quiet);
-    if (!ok || portNumber > 65535) {
-        *error = "a numeric option is not a valid number";
-        return false;
-    }
     if (parser.isSet(plain)) {
         options->tls = sandbox::SandboxOptions::Tls::None;
     } else if (parser.isSet(certificate) || parser.isSet(key)) {

@@ -1,21 +1,21 @@
 #pragma once
 
+#include "controlapi.h"
 #include "delivery.h"
 #include "httprequest.h"
-#include "ledger.h"
+#include "providerapi.h"
 #include "sandboxoptions.h"
-#include "scenario.h"
+#include "sandboxstate.h"
 
 #include <QJsonObject>
-#include <QList>
-#include <QMap>
 #include <QMutex>
 
 namespace sandbox {
 
-/// The provider's merchant API and the sandbox's control API, without the network:
-/// a request goes in, the reply and its way back on the wire come out.
-/// Safe to call from several connection threads.
+/// The sandbox without the network: a request goes in, the reply and its way back
+/// on the wire come out. Routes to the provider's merchant API under the base path
+/// and to the control API under "/_sandbox/". Safe to call from several
+/// connection threads.
 class MerchantApi {
 public:
     explicit MerchantApi(const SandboxOptions& options);
@@ -27,48 +27,20 @@ public:
     QJsonObject ledgerJson() const;
     /// Connections accepted and requests received per "METHOD path".
     QJsonObject statsJson() const;
-    /// Queues `count` faults for the next requests of `operation`
-    /// ("payment", "status", "reversal", "partial", "fiscal" or "any").
-    bool injectFault(const QString& operation, Behaviour behaviour, int count = 1);
+    /// Queues `fault` for `operation` ("payment", "status", "reversal", "partial",
+    /// "fiscal" or "any"): `after` requests pass, then `count` meet it (-1: all).
+    bool injectFault(const QString& operation, WireFault fault, int count = 1, int after = 0);
     /// The last merchant request received, as it arrived.
     HttpRequest lastRequest() const;
 
 private:
-    struct Error {
-        int httpStatus;
-        int code;
-        QString message;
-    };
-    struct Outcome {
-        int httpStatus = 200;
-        QJsonObject answer;
-        Behaviour shape = Behaviour::Normal;
-    };
-
-    Delivery handleControl(const HttpRequest& request, const QString& path);
-    Delivery handleMerchant(const HttpRequest& request, const QString& operation);
-    bool checkHeaders(const HttpRequest& request, Error* error) const;
-    static Outcome refusal(const Error& error);
-    Outcome payment(const QJsonObject& body);
-    Outcome status(const QJsonObject& body);
-    Outcome reversal(const QJsonObject& body);
-    Outcome partialReversal(const QJsonObject& body);
-    Outcome fiscal(const QJsonObject& body);
-    Delivery shaped(const Outcome& outcome) const;
-    static Delivery errorReply(const Error& error);
-    static Delivery json(int status, const QJsonObject& object);
-    Behaviour takeFault(const QString& operation);
-    bool queueFault(const QString& operation, Behaviour behaviour, int count);
-    QJsonObject ledgerUnlocked() const;
-    QJsonObject statsUnlocked() const;
+    Delivery handleMerchant(const HttpRequest& request, const QString& path);
 
     SandboxOptions m_options;
     mutable QMutex m_mutex;
-    Ledger m_ledger;
-    QMap<QString, QList<Behaviour>> m_faults;
-    QMap<QString, int> m_requests;
-    int m_connections = 0;
-    HttpRequest m_lastRequest;
+    SandboxState m_state;
+    ProviderApi m_provider;
+    ControlApi m_control;
 };
 
 } // namespace sandbox

@@ -201,9 +201,15 @@ public:
         const QByteArray path = request.target.section('?', 0, 0).toUtf8();
         static std::mutex output;
         std::lock_guard<std::mutex> lock(output);
-        std::fprintf(stderr, "%s %s %d %lld ms%s%s\n", request.method.toUtf8().constData(),
-                     path.constData(), delivery.status, static_cast<long long>(ms),
-                     note ? " - " : "", note ? note : "");
+        // One line per request: what was asked, what it got, for which payment.
+        const QByteArray payment =
+            delivery.paymentId.isEmpty() ? QByteArray() : " payment " + delivery.paymentId.toUtf8();
+        const QByteArray code = delivery.errorCode == 0
+                                    ? QByteArray()
+                                    : " error " + QByteArray::number(delivery.errorCode);
+        std::fprintf(stderr, "%s %s %d%s%s %lld ms%s%s\n", request.method.toUtf8().constData(),
+                     path.constData(), delivery.status, code.constData(), payment.constData(),
+                     static_cast<long long>(ms), note ? " - " : "", note ? note : "");
         std::fflush(stderr);
     }
 };
@@ -240,10 +246,12 @@ bool SandboxServer::start(QString* error)
                 }
             } else {
                 QFile certificateFile(d->options.certificateFile), keyFile(d->options.keyFile);
-                if (!certificateFile.open(QIODevice::ReadOnly) ||
-                    !keyFile.open(QIODevice::ReadOnly)) {
-                    *error = "cannot read the certificate or key file";
-                    return false;
+                for (QFile* file : {&certificateFile, &keyFile}) {
+                    if (!file->open(QIODevice::ReadOnly)) {
+                        *error = QString("cannot read %1: %2")
+                                     .arg(file->fileName(), file->errorString());
+                        return false;
+                    }
                 }
                 certificate = certificateFile.readAll();
                 key = keyFile.readAll();
@@ -258,9 +266,22 @@ bool SandboxServer::start(QString* error)
                                     asio::ssl::context::pem);
             d->certificatePem = certificate;
         }
-        const auto address = asio::ip::make_address(d->options.host.toStdString());
-        d->acceptor =
-            std::make_unique<tcp::acceptor>(d->io, tcp::endpoint(address, d->options.port));
+        beast::error_code ec;
+        const auto address = asio::ip::make_address(d->options.host.toStdString(), ec);
+        if (ec) {
+            *error = QString("--host %1 is not an IP address").arg(d->options.host);
+            return false;
+        }
+        try {
+            d->acceptor =
+                std::make_unique<tcp::acceptor>(d->io, tcp::endpoint(address, d->options.port));
+        } catch (const std::exception& failure) {
+            *error = QString("cannot listen on %1 port %2: %3")
+                         .arg(d->options.host)
+                         .arg(d->options.port)
+                         .arg(QString::fromLocal8Bit(failure.what()));
+            return false;
+        }
     } catch (const std::exception& failure) {
         *error = QString::fromLocal8Bit(failure.what());
         return false;

@@ -6,25 +6,21 @@ namespace sandbox {
 
 namespace {
 
-const QHash<QString, Behaviour>& named()
+const QHash<QString, SaleScenario>& saleNames()
 {
-    static const QHash<QString, Behaviour> table = {
-        {"instant", Behaviour::SettleAtOnce},
-        {"decline", Behaviour::Decline},
-        {"failed", Behaviour::DeclineAtOnce},
-        {"error", Behaviour::ProviderError},
-        {"pending", Behaviour::NeverSettle},
-        {"lost", Behaviour::Lost},
-        {"slow", Behaviour::Slow},
-        {"trickle", Behaviour::Trickle},
-        {"not-json", Behaviour::NotJson},
-        {"array", Behaviour::JsonArray},
-        {"empty", Behaviour::EmptyBody},
-        {"no-id", Behaviour::WithoutId},
-        {"huge", Behaviour::Huge},
-        {"http-500", Behaviour::ServerError},
+    static const QHash<QString, SaleScenario> table = {
+        {"instant", SaleScenario::SettleAtOnce},
+        {"decline", SaleScenario::Decline},
+        {"failed", SaleScenario::DeclineAtOnce},
+        {"pending", SaleScenario::NeverSettle},
+        {"settle-on-reversal", SaleScenario::SettleOnReversal},
     };
     return table;
+}
+
+bool named(const QString& token, const QString& name)
+{
+    return token == name || token.startsWith(name + '-');
 }
 
 } // namespace
@@ -38,38 +34,33 @@ Scenario scenarioForToken(const QString& token, int defaultPolls)
         bool ok = false;
         const int polls = lower.mid(7).section('-', 0, 0).toInt(&ok);
         if (ok && polls >= 0) {
-            return {Behaviour::SettleAfter, polls};
+            return {SaleScenario::SettleAfter, polls, WireFault::None};
         }
     }
-    for (auto it = named().cbegin(); it != named().cend(); ++it) {
-        if (lower == it.key() || lower.startsWith(it.key() + '-')) {
-            return {it.value(), 0};
+    for (auto it = saleNames().cbegin(); it != saleNames().cend(); ++it) {
+        if (named(lower, it.key())) {
+            return {it.value(), 0, WireFault::None};
         }
     }
-    return {Behaviour::SettleAfter, defaultPolls};
-}
-
-bool faultFromName(const QString& name, Behaviour* behaviour)
-{
-    auto found = named().constFind(name);
-    if (found == named().cend() || found.value() == Behaviour::Decline ||
-        found.value() == Behaviour::DeclineAtOnce || found.value() == Behaviour::NeverSettle ||
-        found.value() == Behaviour::SettleAtOnce) {
-        return false;
+    // A wire fault on the payment's own answer; the sale settles at the first poll.
+    for (const QString& name : wireFaultNames()) {
+        WireFault fault{};
+        if (named(lower, name) && wireFaultFromName(name, &fault)) {
+            return {SaleScenario::SettleAfter, 1, fault};
+        }
     }
-    *behaviour = found.value();
-    return true;
+    return {SaleScenario::SettleAfter, defaultPolls, WireFault::None};
 }
 
-QString behaviourName(Behaviour behaviour)
+QString scenarioName(const Scenario& scenario)
 {
-    if (behaviour == Behaviour::SettleAfter) {
+    if (scenario.fault != WireFault::None) {
+        return wireFaultName(scenario.fault);
+    }
+    if (scenario.sale == SaleScenario::SettleAfter) {
         return "settle";
     }
-    if (behaviour == Behaviour::Normal) {
-        return "normal";
-    }
-    return named().key(behaviour);
+    return saleNames().key(scenario.sale);
 }
 
 } // namespace sandbox

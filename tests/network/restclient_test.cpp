@@ -12,7 +12,7 @@
 
 namespace {
 
-using sandbox::Behaviour;
+using sandbox::WireFault;
 using testsupport::RunningSandbox;
 
 constexpr int Get = 2;
@@ -75,7 +75,7 @@ TEST_F(RestClientTest, PostAndGetCarryTheirBodiesIntact)
 
 TEST_F(RestClientTest, LostAnswerAfterTheBodyIsReportedAndNeverResent)
 {
-    sandbox->api().injectFault("payment", Behaviour::Lost);
+    sandbox->api().injectFault("payment", WireFault::Lost);
     auto client = exchange(Post, "/payment", sale("settle-1", "t-lost"));
     EXPECT_NE(client->error(), 0);
     EXPECT_TRUE(client->isUploadedButAborted());
@@ -86,12 +86,12 @@ TEST_F(RestClientTest, LostAnswerAfterTheBodyIsReportedAndNeverResent)
 
 TEST_F(RestClientTest, AnswersThatAreNotJsonObjects)
 {
-    for (Behaviour fault : {Behaviour::NotJson, Behaviour::JsonArray, Behaviour::EmptyBody}) {
+    for (WireFault fault : {WireFault::NotJson, WireFault::JsonArray, WireFault::EmptyBody}) {
         sandbox->api().injectFault("any", fault);
         auto client = exchange(Post, "/payment", sale("settle-1", "t-shape"));
         EXPECT_EQ(client->error(), 0) << "an answer came";
         EXPECT_FALSE(client->jsonAnswer().isObject());
-        EXPECT_EQ(client->jsonAnswer().isArray(), fault == Behaviour::JsonArray);
+        EXPECT_EQ(client->jsonAnswer().isArray(), fault == WireFault::JsonArray);
     }
 }
 
@@ -106,7 +106,7 @@ TEST_F(RestClientTest, ErrorStatusWithJsonIsAnAnswerWithoutIsAFailure)
     EXPECT_EQ(client->httpStatus(), 401);
     EXPECT_EQ(client->jsonAnswer().object().value("error_code").toInt(), 1001);
 
-    sandbox->api().injectFault("payment", Behaviour::ServerError);
+    sandbox->api().injectFault("payment", WireFault::ServerError);
     auto failed = exchange(Post, "/payment", sale("x", "t2"));
     EXPECT_EQ(failed->error(), RestClient::HttpStatus);
     EXPECT_FALSE(failed->isUploadedButAborted());
@@ -117,7 +117,7 @@ TEST_F(RestClientTest, ErrorStatusWithJsonIsAnAnswerWithoutIsAFailure)
 
 TEST_F(RestClientTest, OversizedAnswerIsRefused)
 {
-    sandbox->api().injectFault("payment", Behaviour::Huge);
+    sandbox->api().injectFault("payment", WireFault::Huge);
     auto client = exchange(Post, "/payment", sale("settle-1", "t-huge"));
     EXPECT_EQ(client->error(), RestClient::AnswerTooLarge);
     EXPECT_EQ(client->errorText().key(), "restClientAnswerTooLarge");
@@ -127,7 +127,7 @@ TEST_F(RestClientTest, OversizedAnswerIsRefused)
 TEST_F(RestClientTest, TimeoutBoundsTheWholeExchange)
 {
     using namespace std::chrono;
-    for (Behaviour fault : {Behaviour::Slow, Behaviour::Trickle}) {
+    for (WireFault fault : {WireFault::Slow, WireFault::Trickle}) {
         sandbox->api().injectFault("payment", fault);
         const auto start = steady_clock::now();
         auto client = exchange(Post, "/payment", sale("settle-1", "t-slow"), 400);
@@ -137,13 +137,13 @@ TEST_F(RestClientTest, TimeoutBoundsTheWholeExchange)
         EXPECT_GE(elapsed, 350);
         EXPECT_LT(elapsed, 1200);
         // A trickle has sent its status line: an answer had begun.
-        EXPECT_EQ(client->isUploadedButAborted(), fault == Behaviour::Slow);
+        EXPECT_EQ(client->isUploadedButAborted(), fault == WireFault::Slow);
     }
 }
 
 TEST_F(RestClientTest, TrickledAnswerWithinTheTimeoutArrives)
 {
-    sandbox->api().injectFault("payment", Behaviour::Trickle);
+    sandbox->api().injectFault("payment", WireFault::Trickle);
     auto client = exchange(Post, "/payment", sale("settle-1", "t-trickle"), 20000);
     ASSERT_EQ(client->error(), 0);
     EXPECT_EQ(client->jsonAnswer().object().value("payment_status").toString(), "PENDING");

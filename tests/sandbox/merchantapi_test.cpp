@@ -172,10 +172,10 @@ TEST_F(MerchantApiTest, TokenScenarios)
     poll(three);
     EXPECT_EQ(poll(three).value("payment_status").toString(), "SUCCESS");
 
-    EXPECT_EQ(scenarioForToken("lost", 2).behaviour, Behaviour::Lost);
-    EXPECT_EQ(scenarioForToken("no-id-7", 2).behaviour, Behaviour::WithoutId);
+    EXPECT_EQ(scenarioForToken("lost", 2).fault, WireFault::Lost);
+    EXPECT_EQ(scenarioForToken("no-id-7", 2).fault, WireFault::WithoutId);
     EXPECT_EQ(scenarioForToken("anything", 4).polls, 4);
-    EXPECT_EQ(scenarioForToken("LOSTANDFOUND", 2).behaviour, Behaviour::SettleAfter);
+    EXPECT_EQ(scenarioForToken("LOSTANDFOUND", 2).sale, SaleScenario::SettleAfter);
 }
 
 TEST_F(MerchantApiTest, ReversalsMoveTheLedgerAndRefuseOverRefund)
@@ -245,8 +245,8 @@ TEST_F(MerchantApiTest, StatusAcceptsQueryParameters)
 TEST_F(MerchantApiTest, InjectedFaultsHitTheNextRequestOfTheirOperation)
 {
     const QString id = settledSale();
-    ASSERT_TRUE(api.injectFault("reversal", Behaviour::Lost));
-    EXPECT_FALSE(api.injectFault("nonsense", Behaviour::Lost));
+    ASSERT_TRUE(api.injectFault("reversal", WireFault::Lost));
+    EXPECT_FALSE(api.injectFault("nonsense", WireFault::Lost));
 
     const Delivery untouched =
         api.handle({"GET", Base + "/payment/status", headers(),

@@ -1,4 +1,5 @@
 #include <QProcess>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,48 @@ TEST(SandboxProcess, RefusesBadOptions)
     ASSERT_TRUE(process.waitForFinished(5000));
     EXPECT_EQ(process.exitCode(), 2);
     EXPECT_TRUE(process.readAllStandardError().contains("not a valid number"));
+}
+
+TEST(SandboxProcess, EveryOptionErrorNamesWhatIsWrong)
+{
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* named;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {{"--port", "99999"}, 2, "--port 99999"},
+        {{"--port", "0", "--settle-after", "many"}, 2, "--settle-after many"},
+        {{"--port", "0", "--cert", "/nonexistent/cert.pem", "--key", "/nonexistent/key.pem"}, 1,
+         "/nonexistent/cert.pem"},
+        {{"--port", "0", "--host", "not-an-address"}, 1, "--host not-an-address"},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess process;
+        process.start(SANDBOX_EXECUTABLE, c.arguments);
+        ASSERT_TRUE(process.waitForFinished(5000));
+        EXPECT_EQ(process.exitCode(), c.exitCode);
+        EXPECT_TRUE(process.readAllStandardError().contains(c.named));
+    }
+}
+
+TEST(SandboxProcess, APortInUseIsNamed)
+{
+    QProcess first;
+    first.start(SANDBOX_EXECUTABLE, {"--http", "--port", "0", "--quiet"});
+    ASSERT_TRUE(first.waitForReadyRead(10000));
+    const int port = QUrl(QString::fromUtf8(first.readLine().trimmed())).port();
+    ASSERT_GT(port, 0);
+    QProcess second;
+    second.start(SANDBOX_EXECUTABLE, {"--http", "--port", QString::number(port)});
+    ASSERT_TRUE(second.waitForFinished(5000));
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("port " + QByteArray::number(port)));
+    first.kill();
+    first.waitForFinished(5000);
 }
 
 } // namespace
