@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES=(cmake g++ make pkg-config binutils file gdb dpkg-dev lintian ca-certificates qtbase5-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev
-          libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libqrencode-dev)
+          libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libqrencode-dev nodejs chromium)
 
 install_missing() {
     local missing=()
@@ -31,6 +31,14 @@ build() {
     cmake --build "$BUILD_DIR" -j"$(nproc)"
 }
 
+# playwright-core for the dashboard's browser test, pinned by its lock file.
+install_browser_driver() {
+    local dir="$BUILD_DIR/tests/browser"
+    if [ ! -d "$dir/node_modules/playwright-core" ]; then
+        npm ci --prefix "$dir" --no-audit --no-fund --loglevel=error >/dev/null
+    fi
+}
+
 case "${1:-}" in
 demo)
     build
@@ -38,6 +46,7 @@ demo)
     ;;
 test)
     build
+    install_browser_driver
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
     ;;
 *)

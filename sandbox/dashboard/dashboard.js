@@ -5,6 +5,7 @@ const $ = (id) => document.getElementById(id);
 const units = (hundredths) => (Number(hundredths) / 100).toFixed(2);
 const time = (iso) => (iso ? new Date(iso).toLocaleTimeString() : "");
 const seen = {};
+let basePath = "";
 
 function cell(text, className) {
   const td = document.createElement("td");
@@ -71,7 +72,8 @@ function requestRow(r) {
   const tr = document.createElement("tr");
   const status = r.http_status === 0 ? "lost" : r.http_status;
   const statusClass = r.http_status === 0 ? "http-lost" : r.http_status < 400 ? "http-ok" : "http-bad";
-  tr.append(cell(time(r.time)), cell(r.method + " " + r.path), cell(status, "num " + statusClass),
+  const path = r.path.startsWith(basePath + "/") ? r.path.slice(basePath.length) : r.path;
+  tr.append(cell(time(r.time)), cell(r.method + " " + path), cell(status, "num " + statusClass),
     cell(r.error_code || "", "num"), cell(r.payment_id), cell(r.fault));
   tr.title = (r.authorization ? "Authorization: " + r.authorization + "\n" : "") + r.body;
   return tr;
@@ -109,6 +111,7 @@ async function start() {
   const config = await call("GET", "config");
   $("origin").textContent = window.location.origin;
   $("base-path").textContent = config.basePath;
+  basePath = config.basePath.replace(/\/+$/, "");
   $("service-id").textContent = config.serviceId;
   $("cashbox").textContent = config.cashboxCode;
   $("user-id").textContent = config.userId;

@@ -1,0 +1,101 @@
+// The sandbox dashboard in a real browser: a till sale waits on a "pending" token,
+// the customer's approve button is clicked on the dashboard, and the till must end
+// APPROVED. Leaves screenshots of the dashboard beside the test's build files.
+//   node dashboard_test.mjs SANDBOX TILL MODULES_DIR OUTPUT_DIR
+import { spawn } from "node:child_process";
+import { mkdtempSync, rmSync, writeFileSync } from "node:fs";
+import { createRequire } from "node:module";
+import { tmpdir } from "node:os";
+import { join, resolve } from "node:path";
+import { once } from "node:events";
+
+const [sandboxPath, tillPath, modulesDir, outputDir] = process.argv.slice(2);
+const { chromium } = createRequire(resolve(modulesDir, "package.json"))("playwright-core");
+const work = mkdtempSync(join(tmpdir(), "oxlenpay-dashboard-"));
+const children = [];
+let browser;
+
+function fail(message) {
+  throw new Error(message);
+}
+
+async function startSandbox() {
+  const sandbox = spawn(sandboxPath, ["--port", "0", "--cert-out", join(work, "sandbox.pem")],
+    { stdio: ["ignore", "pipe", "pipe"] });
+  children.push(sandbox);
+  sandbox.stderr.on("data", () => {}); // its request lines
+  let output = "";
+  for await (const chunk of sandbox.stdout) {
+    output += chunk;
+    if (output.includes("\n")) break;
+  }
+  const baseUrl = new URL(output.split("\n")[0].trim());
+  if (!baseUrl.port) fail("the sandbox printed no base URL: " + output);
+  return baseUrl;
+}
+
+function runTill(baseUrl, args) {
+  const config = join(work, "till.conf");
+  writeFileSync(config, `[OxlenPay]
+host = ${baseUrl.origin}
+path = ${baseUrl.pathname}
+merchantId = till-01
+merchantServiceId = 5001
+merchantServiceUserId = merchant-user
+merchantSecretKey = sandbox-secret
+frequency = 200
+payDuration = 60000
+timeout = 5000
+journal = ${join(work, "journal.sqlite")}
+`);
+  const till = spawn(tillPath, ["--config", config, "--ca-file", join(work, "sandbox.pem"),
+    "--json", "--quiet", ...args], { stdio: ["ignore", "pipe", "pipe"] });
+  children.push(till);
+  let out = "";
+  till.stdout.on("data", (chunk) => (out += chunk));
+  till.stderr.on("data", (chunk) => process.stderr.write(chunk));
+  return once(till, "exit").then(([code]) => ({ code, out }));
+}
+
+async function main() {
+  const baseUrl = await startSandbox();
+  browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
+    args: ["--no-sandbox"] });
+  const page = await browser.newPage({ ignoreHTTPSErrors: true, viewport: { width: 1440, height: 900 } });
+  await page.goto(baseUrl.origin + "/_sandbox/");
+  await page.locator("#base-path", { hasText: baseUrl.pathname }).waitFor({ timeout: 10000 });
+
+  const sale = runTill(baseUrl, ["sale", "--amount", "12.34", "--token", "pending-browser"]);
+  const approve = page.locator('button[data-action="approve"]');
+  await approve.first().waitFor({ timeout: 20000 });
+  const paymentId = await approve.first().getAttribute("data-payment-id");
+  const row = page.locator("#ledger tbody tr", { hasText: paymentId });
+  await row.locator(".badge", { hasText: "PENDING" }).waitFor();
+  if (!(await row.textContent()).includes("12.34")) fail("the ledger row shows no 12.34");
+  await page.screenshot({ path: join(outputDir, "dashboard-pending.png"), fullPage: true });
+
+  await page.locator(`button[data-action="approve"][data-payment-id="${paymentId}"]`).click();
+  const { code, out } = await Promise.race([sale, new Promise((_, reject) =>
+    setTimeout(() => reject(new Error("the till did not end within 30 s")), 30000).unref())]);
+  const answer = JSON.parse(out);
+  if (code !== 0 || answer.outcome !== "approved") {
+    fail(`the till ended ${code} ${answer.outcome}, not approved: ${out}`);
+  }
+  if (answer.rrn !== paymentId) fail(`the till approved ${answer.rrn}, the dashboard ${paymentId}`);
+  // Live: the row turns SUCCESS without a reload, and the polls show in the request log.
+  await row.locator(".badge", { hasText: "SUCCESS" }).waitFor({ timeout: 5000 });
+  await page.locator("#requests tbody tr", { hasText: "/payment/status" }).first().waitFor();
+  await page.screenshot({ path: join(outputDir, "dashboard.png"), fullPage: true });
+  console.log(`approved ${paymentId} on the dashboard; screenshots in ${outputDir}`);
+}
+
+try {
+  await main();
+} catch (error) {
+  console.error(error.stack || String(error));
+  process.exitCode = 1;
+} finally {
+  await browser?.close();
+  for (const child of children) child.kill("SIGKILL");
+  rmSync(work, { recursive: true, force: true });
+}
