@@ -286,6 +286,8 @@ ProviderApi::Outcome ProviderApi::payment(const QJsonObject& body, WireFault fau
     }
     if (fault == WireFault::Failed) {
         scenario.sale = SaleScenario::DeclineAtOnce; // the provider declines it at once
+    } else if (fault == WireFault::SuccessWithoutId) {
+        scenario.sale = SaleScenario::SettleAtOnce;
     }
     bool created = false;
     Payment& payment = m_ledger.charge(check.string("transaction_id"), check.integer("amount"),
@@ -306,7 +308,9 @@ ProviderApi::Outcome ProviderApi::status(const QJsonObject& body, WireFault faul
         const Scenario& scenario = payment->scenario;
         if (scenario.sale == SaleScenario::Decline || fault == WireFault::Failed) {
             payment->status = "FAILED";
-        } else if (scenario.sale == SaleScenario::SettleAfter && payment->polls >= scenario.polls) {
+        } else if (fault == WireFault::SuccessWithoutId ||
+                   (scenario.sale == SaleScenario::SettleAfter &&
+                    payment->polls >= scenario.polls)) {
             payment->settle();
         }
     }

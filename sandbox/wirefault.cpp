@@ -33,8 +33,7 @@ QString wireFaultName(WireFault fault)
 
 bool carriesOut(WireFault fault)
 {
-    return fault != WireFault::ProviderError && fault != WireFault::ServerError &&
-           fault != WireFault::SuccessWithoutId;
+    return fault != WireFault::ProviderError && fault != WireFault::ServerError;
 }
 
 Delivery jsonReply(int httpStatus, const QJsonObject& object)

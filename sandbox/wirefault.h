@@ -23,7 +23,7 @@ enum class WireFault {
     JsonArray,        // carried out, answered with a JSON array
     EmptyBody,        // carried out, answered with an empty body
     WithoutId,        // carried out, answered without "payment_id"
-    SuccessWithoutId, // not carried out, answered "SUCCESS" without "payment_id"
+    SuccessWithoutId, // carried out (a pending sale settles), "SUCCESS" without "payment_id"
     Huge,             // carried out, answered with 5 MiB of JSON
 };
 

@@ -1,3 +1,4 @@
+#include "faultqueue.h"
 #include "merchantapi.h"
 #include "scenario.h"
 
@@ -285,6 +286,84 @@ TEST_F(MerchantApiTest, ControlApiApprovesAndDeclinesPendingPayments)
     EXPECT_TRUE(seen.value("body").toString().contains("\"otp_data\":\"***\""))
         << "nor the customer's token";
     EXPECT_FALSE(last.body.contains("secret-token-x"));
+}
+
+TEST(FaultQueueTest, AfterAndCountChooseWhichRequestsMeetAFault)
+{
+    struct Case {
+        const char* name;
+        QList<std::tuple<std::optional<Operation>, WireFault, int, int>> queued; // count, after
+        QList<Operation> requests;
+        QList<WireFault> met;
+    };
+    const auto S = Operation::Status, P = Operation::Payment;
+    const auto none = WireFault::None, lost = WireFault::Lost, slow = WireFault::Slow;
+    // clang-format off
+    const Case cases[] = {
+        {"the next one", {{S, lost, 1, 0}}, {S, S}, {lost, none}},
+        {"the third one", {{S, lost, 1, 2}}, {S, S, S, S}, {none, none, lost, none}},
+        {"two after one", {{S, lost, 2, 1}}, {S, S, S, S}, {none, lost, lost, none}},
+        {"every one", {{S, lost, FaultQueue::Always, 0}}, {S, S, S}, {lost, lost, lost}},
+        {"other operations pass", {{S, lost, 1, 0}}, {P, S}, {none, lost}},
+        {"any operation", {{std::nullopt, slow, 2, 0}}, {P, S, S}, {slow, slow, none}},
+        {"the earlier queued wins", {{S, lost, 1, 0}, {S, slow, 1, 0}}, {S, S}, {lost, slow}},
+        {"a waiting fault counts the requests another met", {{S, lost, 1, 0}, {S, slow, 1, 1}},
+         {S, S, S}, {lost, slow, none}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FaultQueue queue;
+        for (const auto& [operation, fault, count, after] : c.queued) {
+            ASSERT_TRUE(queue.add(operation, fault, count, after));
+        }
+        QList<WireFault> met;
+        for (Operation request : c.requests) {
+            met.append(queue.take(request));
+        }
+        EXPECT_EQ(met, c.met);
+    }
+    FaultQueue queue;
+    EXPECT_FALSE(queue.add(S, lost, 0, 0));
+    EXPECT_FALSE(queue.add(S, lost, -2, 0));
+    EXPECT_FALSE(queue.add(S, lost, 1, -1));
+    EXPECT_FALSE(queue.add(S, none, 1, 0));
+}
+
+TEST_F(MerchantApiTest, ControlApiServesTheDashboardAndWhatItShows)
+{
+    for (const char* file : {"/_sandbox/", "/_sandbox/dashboard.js", "/_sandbox/dashboard.css"}) {
+        const Delivery page = api.handle({"GET", file, {}, {}});
+        EXPECT_EQ(page.status, 200) << file;
+        EXPECT_FALSE(page.body.isEmpty()) << file;
+        EXPECT_FALSE(page.contentType.startsWith("application/json")) << file;
+    }
+    EXPECT_TRUE(api.handle({"GET", "/_sandbox/", {}, {}}).body.contains("/_sandbox/dashboard.js"));
+
+    api.handle({"POST",
+                "/_sandbox/faults",
+                {},
+                R"({"operation":"fiscal","fault":"lost","count":-1,"after":1})"});
+    const auto json = [&](const char* path) {
+        return QJsonDocument::fromJson(api.handle({"GET", path, {}, {}}).body).object();
+    };
+    EXPECT_EQ(
+        json("/_sandbox/faults").value("faults").toArray().first().toObject(),
+        (QJsonObject{{"operation", "fiscal"}, {"fault", "lost"}, {"count", -1}, {"after", 1}}));
+    EXPECT_EQ(json("/_sandbox/config").value("secretKey").toString(), "sandbox-secret");
+
+    sale("secret-token-y", "r1");
+    sale("error", "r2");
+    const QJsonArray requests = json("/_sandbox/requests").value("requests").toArray();
+    ASSERT_EQ(requests.size(), 2);
+    const QJsonObject newest = requests.first().toObject();
+    EXPECT_EQ(newest.value("error_code").toInt(), 2001);
+    EXPECT_EQ(newest.value("fault").toString(), "error");
+    const QJsonObject first = requests.last().toObject();
+    EXPECT_EQ(first.value("http_status").toInt(), 200);
+    EXPECT_FALSE(first.value("payment_id").toString().isEmpty());
+    EXPECT_TRUE(first.value("authorization").toString().endsWith(":***"));
+    EXPECT_FALSE(QJsonDocument(requests).toJson().contains("secret-token-y"));
 }
 
 } // namespace

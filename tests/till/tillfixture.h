@@ -125,9 +125,12 @@ protected:
         EXPECT_EQ(client.error(), 0) << path.toStdString();
     }
 
-    static void injectFault(const QString& operation, const QString& fault, int count)
+    /// `after` requests of `operation` pass, then `count` meet `fault` (-1: every one).
+    static void injectFault(const QString& operation, const QString& fault, int count,
+                            int after = 0)
     {
-        control("/_sandbox/faults", {{"operation", operation}, {"fault", fault}, {"count", count}});
+        control("/_sandbox/faults",
+                {{"operation", operation}, {"fault", fault}, {"count", count}, {"after", after}});
     }
 
     static void resetFaults()
