@@ -3,25 +3,26 @@
 #include "configlogging.h"
 
 #include <QFile>
-#include <QFileInfo>
+
+#include <sys/stat.h>
 
 IniFile::IniFile(const QString& path, const QString& prefix) : m_path(path), m_prefix(prefix) {}
 
 bool IniFile::refresh()
 {
-    const QFileInfo info(m_path);
-    if (!info.exists()) {
-        if (m_present || m_modified.isNull()) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(m_path).constData(), &info) != 0) {
+        if (m_present || !m_warnedMissing) {
             qCWarning(strovaConfig).noquote()
                 << QStringLiteral("configuration file %1 not found; keeping earlier values")
                        .arg(m_path);
         }
         m_present = false;
-        m_modified = QDateTime::fromMSecsSinceEpoch(0);
+        m_warnedMissing = true;
         return false;
     }
-    const QDateTime modified = info.fileTime(QFileDevice::FileModificationTime);
-    if (m_present && modified == m_modified && info.size() == m_size) {
+    const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    if (m_present && modifiedNs == m_modifiedNs && qint64(info.st_size) == m_size) {
         return false;
     }
     QFile file(m_path);
@@ -31,8 +32,8 @@ bool IniFile::refresh()
         return false;
     }
     m_present = true;
-    m_modified = modified;
-    m_size = info.size();
+    m_modifiedNs = modifiedNs;
+    m_size = qint64(info.st_size);
     parse(file.readAll());
     return true;
 }

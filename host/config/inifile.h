@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QHash>
 #include <QString>
 
@@ -23,7 +22,10 @@ private:
     QString m_path;
     QString m_prefix;
     bool m_present = false;
-    QDateTime m_modified;
+    bool m_warnedMissing = false;
+    // The file as stat() saw it when last read: compared as numbers, never as local
+    // time, so a lookup costs one system call.
+    qint64 m_modifiedNs = -1;
     qint64 m_size = -1;
     QHash<QString, QString> m_values;
 };

@@ -12,8 +12,8 @@
 namespace {
 
 struct Transfer {
-    CurlExchange* exchange;
-    bool headerSeen = false;
+    const CurlRequest* request;
+    CurlResult* result;
     bool tooLarge = false;
 };
 
@@ -21,41 +21,42 @@ size_t onBody(char* data, size_t size, size_t count, void* user)
 {
     auto* transfer = static_cast<Transfer*>(user);
     const size_t bytes = size * count;
-    if (transfer->exchange->answer.size() + qint64(bytes) > transfer->exchange->maxAnswerBytes) {
+    if (transfer->result->answer.size() + qint64(bytes) > transfer->request->maxAnswerBytes) {
         transfer->tooLarge = true;
         return 0; // aborts the transfer
     }
-    transfer->exchange->answer.append(data, int(bytes));
+    transfer->result->answer.append(data, int(bytes));
     return bytes;
-}
-
-size_t onHeader(char*, size_t size, size_t count, void* user)
-{
-    static_cast<Transfer*>(user)->headerSeen = true;
-    return size * count;
 }
 
 CURLcode onSslContext(CURL*, void* sslContext, void*)
 {
-    trustedcertificates::addToSslContext(sslContext);
-    return CURLE_OK;
+    return trustedcertificates::useStore(sslContext) ? CURLE_OK : CURLE_SSL_CACERT_BADFILE;
 }
 
 struct EasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
-using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-
+struct ShareDeleter {
+    void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-// The calling thread's handle, reset for each request.
-CURL* keptAliveHandle()
+// The calling thread's connections, TLS sessions and DNS answers. A fresh easy
+// handle per exchange: libcurl 7.88 can read freed memory when a recycled handle
+// meets a malformed answer, and a fresh one costs a few microseconds.
+CURLSH* threadShare()
 {
-    thread_local EasyHandle handle(curl_easy_init());
-    curl_easy_reset(handle.get()); // keeps the live connections
-    return handle.get();
+    thread_local std::unique_ptr<CURLSH, ShareDeleter> share([] {
+        CURLSH* created = curl_share_init();
+        curl_share_setopt(created, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+        curl_share_setopt(created, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(created, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        return created;
+    }());
+    return share.get();
 }
 
 bool isIdempotent(int operation)
@@ -70,6 +71,21 @@ bool isIdempotent(int operation)
     default:
         return false;
     }
+}
+
+// Failures that leave no doubt the request never reached the server's application.
+bool failedBeforeSending(int error)
+{
+    return error == RestClient::TlsFailed || error == RestClient::ConnectFailed ||
+           error == RestClient::HostNotFound || error == RestClient::InvalidUrl;
+}
+
+// Answers that arrived but could not be read as HTTP/1.x.
+bool unreadableAnswer(CURLcode code)
+{
+    return code == CURLE_UNSUPPORTED_PROTOCOL || code == CURLE_WEIRD_SERVER_REPLY ||
+           code == CURLE_HTTP2 || code == CURLE_HTTP2_STREAM ||
+           code == CURLE_BAD_CONTENT_ENCODING || code == CURLE_RANGE_ERROR;
 }
 
 } // namespace
@@ -101,49 +117,59 @@ int curlErrorKind(int curlCode)
     case CURLE_PARTIAL_FILE:
         return RestClient::ConnectionLost;
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
         return RestClient::InvalidUrl;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return RestClient::BadAnswer;
     default:
         return RestClient::OtherFailure;
     }
 }
 
-void CurlExchange::perform()
+CurlResult performExchange(const CurlRequest& request)
 {
     static std::once_flag initialised;
     std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
-    // One handle per thread keeps libcurl's caches (CA store, DNS, sessions) warm;
-    // whether a connection may be reused is decided per request.
-    CURL* curl = keptAliveHandle();
-    if (!isIdempotent(operation)) {
+    CurlResult result;
+    const std::unique_ptr<CURL, EasyDeleter> handle(curl_easy_init());
+    CURL* curl = handle.get();
+    curl_easy_setopt(curl, CURLOPT_SHARE, threadShare());
+    if (!isIdempotent(request.operation)) {
         curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     }
 
-    Transfer transfer{this};
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    Transfer transfer{&request, &result};
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, long(timeoutMs > 0 ? timeoutMs : 1));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs > 0 ? timeoutMs : 1));
+    const long timeout = long(request.timeoutMs > 0 ? request.timeoutMs : 1);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeout);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    // The trust store comes from onSslContext, built once per process; libcurl must
+    // not read the system bundle again for every connection.
+    curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, onSslContext);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
 
     static const char* const methods[] = {"", "HEAD", "GET", "PUT", "POST", "DELETE"};
+    const int operation = request.operation;
     const char* method = operation >= 1 && operation <= 5 ? methods[operation] : "POST";
     if (operation == restOperationCode(RestOperation::Head)) {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else {
         // Every other method carries the JSON document as its body, GET included.
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.constData());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
         if (operation != restOperationCode(RestOperation::Post)) {
             curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
         }
@@ -154,7 +180,7 @@ void CurlExchange::perform()
         headerList.reset(curl_slist_append(headerList.release(), line.constData()));
     };
     bool hasContentType = false;
-    for (auto it = headers.cbegin(); it != headers.cend(); ++it) {
+    for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it) {
         hasContentType |= it.key().compare("Content-Type", Qt::CaseInsensitive) == 0;
         addHeader(it.key().toUtf8() + ": " + it.value().toUtf8());
     }
@@ -173,18 +199,21 @@ void CurlExchange::perform()
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_off_t uploaded = 0;
     curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &uploaded);
-    httpStatus = int(status);
+    long requestBytes = 0;
+    curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &requestBytes);
+    result.httpStatus = int(status);
 
     if (code == CURLE_OK) {
-        error = RestClient::NoError;
-    } else if (transfer.tooLarge) {
-        error = RestClient::AnswerTooLarge;
-    } else {
-        error = curlErrorKind(code);
-        uploadedButAborted = !transfer.headerSeen && uploaded >= curl_off_t(body.size()) &&
-                             error != RestClient::TlsFailed && error != RestClient::ConnectFailed &&
-                             error != RestClient::HostNotFound && error != RestClient::InvalidUrl;
-        detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+        return result;
     }
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    result.error = transfer.tooLarge ? RestClient::AnswerTooLarge : curlErrorKind(code);
+    if (unreadableAnswer(code) && requestBytes == 0) {
+        result.error = RestClient::InvalidUrl; // refused before anything went out
+    }
+    // Classified by what happened on the wire: once the whole request went out, any
+    // end without a complete answer leaves the outcome with the server.
+    const bool requestSent = requestBytes > 0 && uploaded >= curl_off_t(request.body.size());
+    result.uploadedButAborted = requestSent && !failedBeforeSending(result.error);
+    result.detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
+    return result;
 }

@@ -43,6 +43,8 @@ tr::Tr textFor(int error, int httpStatus)
         return tr::Tr("restClientInvalidUrl", "Некорректный адрес сервера");
     case RestClient::ConnectionLost:
         return tr::Tr("restClientConnectionLost", "Соединение с сервером прервано");
+    case RestClient::BadAnswer:
+        return tr::Tr("restClientBadAnswer", "Ответ сервера не удалось прочитать");
     default:
         return tr::Tr("restClientFailed", "Ошибка обмена данными с сервером");
     }
@@ -98,14 +100,14 @@ bool RestClient::send(int operation, const QUrl& url, const QJsonDocument& docum
         return false;
     }
 
-    CurlExchange exchange;
-    exchange.operation = operation;
-    exchange.url = url.toString(QUrl::FullyEncoded).toUtf8();
-    exchange.body = document.isNull() ? QByteArray() : document.toJson(QJsonDocument::Compact);
-    exchange.headers = headers;
-    exchange.timeoutMs = d->timeout;
-    exchange.maxAnswerBytes = MaxAnswerBytes;
-    exchange.perform();
+    CurlRequest request;
+    request.operation = operation;
+    request.url = url.toString(QUrl::FullyEncoded).toUtf8();
+    request.body = document.isNull() ? QByteArray() : document.toJson(QJsonDocument::Compact);
+    request.headers = headers;
+    request.timeoutMs = d->timeout;
+    request.maxAnswerBytes = MaxAnswerBytes;
+    const CurlResult exchange = performExchange(request);
 
     d->httpStatus = exchange.httpStatus;
     d->error = exchange.error;

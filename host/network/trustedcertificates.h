@@ -4,15 +4,17 @@
 #include <QList>
 #include <QString>
 
-/// CA certificates trusted on top of the system store: those added by the host
-/// and the file named by $STROVA_CA_FILE.
+/// What the REST client trusts: the system's CA certificates, plus those added by
+/// the host and the file named by $STROVA_CA_FILE. One OpenSSL store per process,
+/// built at the first TLS connection and shared by every later one.
 namespace trustedcertificates {
 
 /// Reads the PEM file; false (and nothing added) when it holds no certificate.
 bool addFile(const QString& path);
 /// Every extra certificate, PEM encoded.
 QList<QByteArray> all();
-/// Adds the extra certificates to an OpenSSL SSL_CTX (passed as void* by libcurl).
-void addToSslContext(void* sslContext);
+/// Gives an OpenSSL SSL_CTX (passed as void* by libcurl) the process's store;
+/// false when the store cannot be built.
+bool useStore(void* sslContext);
 
 } // namespace trustedcertificates

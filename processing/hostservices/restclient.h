@@ -32,6 +32,7 @@ public:
         InvalidUrl,
         ConnectionLost,
         OtherFailure,
+        BadAnswer, ///< an answer came after the request but could not be read as HTTP
     };
     /// Answers larger than this are refused rather than read whole.
     static constexpr qint64 MaxAnswerBytes = 1024 * 1024;
