@@ -213,6 +213,10 @@ CurlResult performExchange(const CurlRequest& request)
     // Classified by what happened on the wire: once the whole request went out, any
     // end without a complete answer leaves the outcome with the server.
     const bool requestSent = requestBytes > 0 && uploaded >= curl_off_t(request.body.size());
+    if (requestSent && (code == CURLE_BAD_FUNCTION_ARGUMENT || code == CURLE_OUT_OF_MEMORY)) {
+        // How libcurl 7.88 gives up on folded or oversized header lines.
+        result.error = RestClient::BadAnswer;
+    }
     result.uploadedButAborted = requestSent && !failedBeforeSending(result.error);
     result.detail = QString::fromUtf8(errorBuffer[0] ? errorBuffer : curl_easy_strerror(code));
     return result;
