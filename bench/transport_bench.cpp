@@ -1,5 +1,7 @@
-// What one provider exchange costs on loopback TLS, and the client's local work.
-//   build/bench/oxlenpay-bench
+// What one provider exchange costs on loopback TLS, through the plug-in's client,
+// through RestClient and through a minimal libcurl program, and the client's local work.
+//   build/bench/oxlenpay-bench            (a sandbox in this process)
+//   bench/compare.sh build                (an external sandbox, curl beside; see README)
 #include "config.h"
 #include "interface.h"
 #include "paymentprocessinganswer.h"
@@ -7,12 +9,14 @@
 #include "restclient.h"
 #include "sandboxserver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <curl/curl.h>
 
 namespace {
 
@@ -27,24 +31,35 @@ public:
 
     oxlenpay::Interface client;
     QString paymentId;
+    QString rootUrl;   // "https://127.0.0.1:PORT"
+    QByteArray caFile; // the sandbox's certificate
+    QUrl statusUrl, paymentUrl;
 
 private:
     Bench()
     {
         QLoggingCategory::setFilterRules("oxlenpay.info=false\nstrova.*=false");
-        sandbox::SandboxOptions options;
-        options.tls = sandbox::SandboxOptions::Tls::SelfSigned;
-        options.certificateOut = root.filePath("sandbox.pem");
-        options.logRequests = false;
-        server = std::make_unique<sandbox::SandboxServer>(options);
-        QString error;
-        server->start(&error);
-        RestClient::addTrustedCaFile(options.certificateOut);
+        // OXLENPAY_BENCH_SANDBOX (a root URL) and OXLENPAY_BENCH_CA name a sandbox of
+        // another process, so that curl can be measured against the same one.
+        rootUrl = qEnvironmentVariable("OXLENPAY_BENCH_SANDBOX");
+        caFile = qgetenv("OXLENPAY_BENCH_CA");
+        if (rootUrl.isEmpty()) {
+            sandbox::SandboxOptions options;
+            options.tls = sandbox::SandboxOptions::Tls::SelfSigned;
+            options.certificateOut = root.filePath("sandbox.pem");
+            options.logRequests = false;
+            server = std::make_unique<sandbox::SandboxServer>(options);
+            QString error;
+            server->start(&error);
+            rootUrl = server->rootUrl();
+            caFile = options.certificateOut.toUtf8();
+        }
+        RestClient::addTrustedCaFile(QString::fromUtf8(caFile));
         const QString conf = root.filePath("pomerin/cash/paysystems/oxlenpay/oxlenpay.conf");
         QDir().mkpath(QFileInfo(conf).absolutePath());
         QFile file(conf);
         file.open(QIODevice::WriteOnly);
-        file.write("[OxlenPay]\nhost = " + server->rootUrl().toUtf8() +
+        file.write("[OxlenPay]\nhost = " + rootUrl.toUtf8() +
                    "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
                    "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
                    "frequency = 0\npayDuration = 1000\n");
@@ -61,6 +76,8 @@ private:
                                                                     {"cashbox_code", "till-01"},
                                                                     {"transaction_id", "bench"}})
                         .getRrn();
+        statusUrl = client.getUrl(oxlenpay::Interface::PaymentStatus);
+        paymentUrl = client.getUrl(oxlenpay::Interface::Payment);
     }
 
     QTemporaryDir root;
@@ -79,7 +96,7 @@ void StatusPollKeptAlive(benchmark::State& state)
         }
     }
 }
-BENCHMARK(StatusPollKeptAlive)->Unit(benchmark::kMillisecond);
+BENCHMARK(StatusPollKeptAlive)->Unit(benchmark::kMicrosecond);
 
 void PaymentOnFreshConnection(benchmark::State& state)
 {
@@ -98,7 +115,118 @@ void PaymentOnFreshConnection(benchmark::State& state)
         }
     }
 }
-BENCHMARK(PaymentOnFreshConnection)->Unit(benchmark::kMillisecond);
+BENCHMARK(PaymentOnFreshConnection)->Unit(benchmark::kMicrosecond);
+
+QJsonObject paymentBody(int n)
+{
+    return {{"amount", 100},
+            {"service_id", 5001},
+            {"otp_data", "pending"},
+            {"cashbox_code", "till-01"},
+            {"transaction_id",
+             QString("bench-rc-%1-%2").arg(QCoreApplication::applicationPid()).arg(n)}};
+}
+
+// A status poll through RestClient alone, a new client per request as the plug-in does.
+void RestClientWarmStatus(benchmark::State& state)
+{
+    Bench& bench = Bench::instance();
+    const QJsonDocument body(QJsonObject{{"service_id", 5001}, {"payment_id", bench.paymentId}});
+    const auto headers = bench.client.getHeaders();
+    for (auto _ : state) {
+        RestClient client;
+        client.setTimeout(10000);
+        if (!client.send(2, bench.statusUrl, body, headers)) {
+            state.SkipWithError("status poll failed");
+            break;
+        }
+    }
+}
+BENCHMARK(RestClientWarmStatus)->Unit(benchmark::kMicrosecond);
+
+void RestClientPaymentFresh(benchmark::State& state)
+{
+    Bench& bench = Bench::instance();
+    const auto headers = bench.client.getHeaders();
+    int n = 0;
+    for (auto _ : state) {
+        RestClient client;
+        client.setTimeout(10000);
+        if (!client.send(4, bench.paymentUrl, QJsonDocument(paymentBody(++n)), headers)) {
+            state.SkipWithError("payment failed");
+            break;
+        }
+    }
+}
+BENCHMARK(RestClientPaymentFresh)->Unit(benchmark::kMicrosecond);
+
+// The floor: what a minimal libcurl program pays for the same exchanges.
+struct MinimalCurl {
+    CURL* curl = curl_easy_init();
+    curl_slist* headers = nullptr;
+    std::string answer;
+    MinimalCurl(const QHash<QString, QString>& signedHeaders, const QByteArray& caFile)
+    {
+        for (auto it = signedHeaders.cbegin(); it != signedHeaders.cend(); ++it) {
+            headers = curl_slist_append(headers, (it.key() + ": " + it.value()).toUtf8());
+        }
+        headers = curl_slist_append(headers, "Expect:");
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+        curl_easy_setopt(curl, CURLOPT_CAPATH, "/etc/ssl/certs");
+        curl_easy_setopt(
+            curl, CURLOPT_WRITEFUNCTION,
+            +[](char*, size_t size, size_t n, void*) { return size * n; });
+    }
+    ~MinimalCurl()
+    {
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(curl);
+    }
+    bool perform(const QUrl& url, const QByteArray& body, const char* method)
+    {
+        const QByteArray text = url.toString().toUtf8();
+        curl_easy_setopt(curl, CURLOPT_URL, text.constData());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.constData());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, long(body.size()));
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method);
+        return curl_easy_perform(curl) == CURLE_OK;
+    }
+};
+
+void LibcurlWarmStatus(benchmark::State& state)
+{
+    Bench& bench = Bench::instance();
+    MinimalCurl curl(bench.client.getHeaders(), bench.caFile);
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{"service_id", 5001}, {"payment_id", bench.paymentId}})
+            .toJson(QJsonDocument::Compact);
+    for (auto _ : state) {
+        if (!curl.perform(bench.statusUrl, body, "GET")) {
+            state.SkipWithError("status poll failed");
+            break;
+        }
+    }
+}
+BENCHMARK(LibcurlWarmStatus)->Unit(benchmark::kMicrosecond);
+
+// A fresh handle per payment, as a program that never re-sends a payment would do.
+void LibcurlPaymentFresh(benchmark::State& state)
+{
+    Bench& bench = Bench::instance();
+    const auto headers = bench.client.getHeaders();
+    int n = 100000;
+    for (auto _ : state) {
+        MinimalCurl curl(headers, bench.caFile);
+        curl_easy_setopt(curl.curl, CURLOPT_FRESH_CONNECT, 1L);
+        if (!curl.perform(bench.paymentUrl,
+                          QJsonDocument(paymentBody(++n)).toJson(QJsonDocument::Compact), "POST")) {
+            state.SkipWithError("payment failed");
+            break;
+        }
+    }
+}
+BENCHMARK(LibcurlPaymentFresh)->Unit(benchmark::kMicrosecond);
 
 void SignedHeaders(benchmark::State& state)
 {
@@ -134,5 +262,3 @@ void AnswerEquality(benchmark::State& state)
 BENCHMARK(AnswerEquality);
 
 } // namespace
-
-BENCHMARK_MAIN();
