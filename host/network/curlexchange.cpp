@@ -203,6 +203,14 @@ CurlResult performExchange(const CurlRequest& request)
     curl_easy_getinfo(curl, CURLINFO_REQUEST_SIZE, &requestBytes);
     result.httpStatus = int(status);
 
+    const bool requestSent = requestBytes > 0 && uploaded >= curl_off_t(request.body.size());
+    if (code == CURLE_OK && (status < 100 || status > 599)) {
+        // libcurl took something for a status line that names no HTTP status.
+        result.error = RestClient::BadAnswer;
+        result.uploadedButAborted = requestSent;
+        result.detail = QString("answer with HTTP status %1").arg(status);
+        return result;
+    }
     if (code == CURLE_OK) {
         return result;
     }
@@ -212,7 +220,6 @@ CurlResult performExchange(const CurlRequest& request)
     }
     // Classified by what happened on the wire: once the whole request went out, any
     // end without a complete answer leaves the outcome with the server.
-    const bool requestSent = requestBytes > 0 && uploaded >= curl_off_t(request.body.size());
     if (requestSent && (code == CURLE_BAD_FUNCTION_ARGUMENT || code == CURLE_OUT_OF_MEMORY)) {
         // How libcurl 7.88 gives up on folded or oversized header lines.
         result.error = RestClient::BadAnswer;

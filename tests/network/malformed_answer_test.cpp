@@ -58,6 +58,9 @@ const QList<Malformed>& cases()
          {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"payment_id\":", Then::Reset},
          RestClient::ConnectionLost},
         {"nothing at all", {"", Then::Close}, RestClient::ConnectionLost},
+        {"a status line without a status (found by fuzzing)",
+         {"HTTP/21ing: shunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n", Then::Close},
+         RestClient::BadAnswer},
     };
     // clang-format on
     return all;
