@@ -8,7 +8,8 @@ cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES=(cmake g++ make pkg-config binutils file gdb dpkg-dev lintian ca-certificates qtbase5-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev
-          libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libqrencode-dev nodejs chromium)
+          libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libqrencode-dev nodejs chromium
+          clang libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
