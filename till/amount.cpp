@@ -8,7 +8,8 @@ namespace till {
 
 bool parseAmount(const QString& text, qint32* hundredths, QString* error)
 {
-    static const QRegularExpression pattern("^([0-9]{1,12})(?:\\.([0-9]{1,2}))?$");
+    // \A and \z: "$" would also match before a final newline.
+    static const QRegularExpression pattern("\\A([0-9]{1,12})(?:\\.([0-9]{1,2}))?\\z");
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch()) {
         if (text.startsWith('-')) {

@@ -68,6 +68,11 @@ void IniFile::parse(const QByteArray& content)
             continue;
         }
         const QString name = line.left(equals).trimmed();
+        if (name.contains(':')) {
+            // "Section:name" could no longer tell which part is which.
+            malformed("a name may not hold ':'");
+            continue;
+        }
         QString value = line.mid(equals + 1).trimmed();
         if (value.startsWith('"')) {
             if (value.size() < 2 || !value.endsWith('"')) {

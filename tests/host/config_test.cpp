@@ -106,17 +106,20 @@ TEST_F(ConfigTest, MalformedLinesAreSkippedWithFileAndLine)
                                            "= value\n"
                                            "quoted = \"open\n"
                                            "[OxlenPay]\n"
-                                           "frequency = 9\n");
+                                           "frequency = 9\n"
+                                           "host:x = y\n");
     Config config;
     config.loadFile(path, QString());
     EXPECT_EQ(config.getInt("OxlenPay:frequency", 0), 9);
     EXPECT_EQ(config.getInt("timeout", 0), 5) << "a broken header leaves the earlier section";
     const QStringList lines = log.of("strova.config");
-    ASSERT_EQ(lines.size(), 4);
+    ASSERT_EQ(lines.size(), 5);
     EXPECT_TRUE(lines[0].contains(path + ":1:"));
     EXPECT_TRUE(lines[1].contains(path + ":3:"));
     EXPECT_TRUE(lines[2].contains(path + ":4:"));
     EXPECT_TRUE(lines[3].contains(path + ":5:"));
+    EXPECT_TRUE(lines[4].contains(path + ":8:")) << "a name with ':' would make keys ambiguous";
+    EXPECT_TRUE(config.getString("OxlenPay:host:x").isNull());
     for (const QString& line : lines) {
         EXPECT_TRUE(line.startsWith("WARN "));
     }

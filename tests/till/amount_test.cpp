@@ -23,7 +23,7 @@ TEST(Amount, ExactHundredths)
 TEST(Amount, RefusedWithAReason)
 {
     for (const char* text : {"", "abc", "15,50", "1.234", "-5", "+5", "1e3", " 15", "15.", ".5",
-                             "21474836.48", "999999999999", "0", "0.00"}) {
+                             "21474836.48", "999999999999", "0", "0.00", "15.00\n", "15\n"}) {
         qint32 value = 77;
         QString error;
         EXPECT_FALSE(till::parseAmount(text, &value, &error)) << text;
