@@ -7,7 +7,7 @@ build=$1 seconds=${2:-30}
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in restclient ini amount sandbox; do
+for target in restclient ini amount sandbox classification; do
     cp -r "$here/corpus/$target" "$work/$target"
     ASAN_OPTIONS=detect_leaks=0 "$build/${target}_fuzz" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 "$work/$target" 2> "$work/$target.log" ||
