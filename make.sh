@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for the two everyday jobs:
 #   ./make.sh demo   build and run the till's demo against the local sandbox
-#   ./make.sh test   build and run every test
+#   ./make.sh test   build and run every test, then the tests once more under sanitizers
 # Each installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -40,6 +40,26 @@ install_browser_driver() {
     fi
 }
 
+# The unit and end-to-end tests once more, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; a report from any process (the tills and sandboxes
+# the tests start included) fails the run.
+sanitized_tests() {
+    local dir="$BUILD_DIR-sanitizers" reports
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXLENPAY_SANITIZE=ON \
+        -DOXLENPAY_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+    reports=$(mktemp -d)
+    ASAN_OPTIONS="detect_leaks=1:log_path=$reports/asan" \
+        UBSAN_OPTIONS="print_stacktrace=1:log_path=$reports/ubsan" \
+        ctest --test-dir "$dir" --output-on-failure -j"$(nproc)"
+    if [ -n "$(ls -A "$reports")" ]; then
+        cat "$reports"/* >&2
+        echo "sanitizer reports above" >&2
+        return 1
+    fi
+    echo "sanitizers: no report"
+}
+
 case "${1:-}" in
 demo)
     build
@@ -49,6 +69,7 @@ test)
     build
     install_browser_driver
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
+    sanitized_tests
     ;;
 *)
     echo "usage: $0 demo|test" >&2

@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <openssl/crypto.h>
+
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/write.hpp>
@@ -115,6 +117,9 @@ public:
         }
         beast::error_code ignored;
         socket.shutdown(tcp::socket::shutdown_both, ignored);
+        // The thread's own OpenSSL state (its random generators) goes now: stop()
+        // waits for this point, and the process may end before the thread does.
+        OPENSSL_thread_stop();
         std::lock_guard<std::mutex> lock(mutex);
         liveSockets.erase(fd);
         socket.close(ignored);
