@@ -8,10 +8,12 @@ namespace oxlenpay {
 
 namespace {
 
+// An answer that could not be read came after the request reached the provider:
+// what it did is as unknown as when no answer came.
 bool isUnknownOutcome(const QString& key)
 {
     return key == "requestOutcomeUnknown" || key == "requestUploadedButAborted" ||
-           key == "requestStatusTimeout";
+           key == "requestStatusTimeout" || key == "requestIncorrectAnswer";
 }
 
 } // namespace
@@ -119,6 +121,11 @@ void OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     }
     row->messageKey = result.message.key();
     row->state = closedState(result);
+    if (row->operation == JournalEntry::Operation::Fiscal &&
+        row->state == JournalEntry::State::Unknown) {
+        // A receipt link moves no money: unconfirmed, the host sends it again.
+        row->state = JournalEntry::State::Declined;
+    }
     save(row);
 }
 

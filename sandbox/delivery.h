@@ -12,12 +12,15 @@ struct Delivery {
         Lost,    // the request was read whole; the connection closes without an answer
         Slow,    // the answer leaves after `delayMs`
         Trickle, // the answer leaves a byte at a time, `delayMs` apart
+        Reset,   // the request was read whole; the connection is reset (RST)
     };
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/json";
     Mode mode = Mode::Normal;
     int delayMs = 0;
+    /// When set, these bytes go out instead of a composed answer, and the connection closes.
+    QByteArray raw;
     // For the request log: the payment the request was about and the answer's error code.
     QString paymentId;
     int errorCode = 0;

@@ -14,6 +14,7 @@ QJsonObject Payment::toJson() const
                        {"scenario", scenarioName(scenario)},
                        {"charged", charged},
                        {"polls", polls},
+                       {"repeats", repeats},
                        {"fiscal_url", fiscalUrl},
                        {"created", created.toString(Qt::ISODateWithMs)}};
 }

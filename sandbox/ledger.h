@@ -19,6 +19,7 @@ struct Payment {
     QString phone;
     Scenario scenario;
     int polls = 0;
+    int repeats = 0; // payment requests that named this transaction again
     QString fiscalUrl;
     QDateTime created;
     bool charged = false; // the customer's money was taken at some point

@@ -292,7 +292,10 @@ ProviderApi::Outcome ProviderApi::payment(const QJsonObject& body, WireFault fau
     bool created = false;
     Payment& payment = m_ledger.charge(check.string("transaction_id"), check.integer("amount"),
                                        scenario, &created);
-    // A repeated transaction is answered plainly.
+    // A repeated transaction is answered plainly, and counted: a till must never send one.
+    if (!created) {
+        ++payment.repeats;
+    }
     return {200, answerFor(payment), created ? scenario.fault : WireFault::None};
 }
 

@@ -160,23 +160,30 @@ public:
             const bool keepAlive = message.keep_alive();
 
             const Delivery delivery = api.handle(request);
-            if (!deliver(stream, delivery, keepAlive)) {
+            if (!deliver(stream, fd, delivery, keepAlive)) {
                 log(request, delivery, started, "answer not delivered");
                 return;
             }
             log(request, delivery, started, nullptr);
-            if (!keepAlive) {
+            if (!keepAlive || !delivery.raw.isEmpty()) {
                 return;
             }
         }
     }
 
-    template <class Stream> bool deliver(Stream& stream, const Delivery& delivery, bool keepAlive)
+    template <class Stream>
+    bool deliver(Stream& stream, int fd, const Delivery& delivery, bool keepAlive)
     {
         if (delivery.mode == Delivery::Mode::Lost) {
             return false; // the request was read whole; close without a word
         }
-        const QByteArray text = responseText(delivery, keepAlive);
+        if (delivery.mode == Delivery::Mode::Reset) {
+            const linger abort{1, 0}; // closing now sends RST
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            return false;
+        }
+        const QByteArray text =
+            delivery.raw.isEmpty() ? responseText(delivery, keepAlive) : delivery.raw;
         beast::error_code ec;
         if (delivery.mode == Delivery::Mode::Slow && !sleepUnlessStopping(delivery.delayMs)) {
             return false;

@@ -12,6 +12,7 @@ const QStringList& wireFaultNames()
     static const QStringList names = {
         "none",     "error", "http-500", "failed", "lost",          "slow", "trickle",
         "not-json", "array", "empty",    "no-id",  "success-no-id", "huge",
+        "reset",    "empty-object", "folded",
     };
     return names;
 }
@@ -33,7 +34,8 @@ QString wireFaultName(WireFault fault)
 
 bool carriesOut(WireFault fault)
 {
-    return fault != WireFault::ProviderError && fault != WireFault::ServerError;
+    return fault != WireFault::ProviderError && fault != WireFault::ServerError &&
+           fault != WireFault::Reset;
 }
 
 Delivery jsonReply(int httpStatus, const QJsonObject& object)
@@ -102,6 +104,18 @@ Delivery shapedReply(int httpStatus, const QJsonObject& answer, WireFault fault,
         delivery = withChanges({{"error_code", 0}, {"payment_status", "SUCCESS"}},
                                {"payment_id", "error_message"});
         delivery.status = 200;
+        break;
+    case WireFault::Reset:
+        delivery.mode = Delivery::Mode::Reset;
+        break;
+    case WireFault::EmptyObject:
+        delivery.body = "{}";
+        break;
+    case WireFault::Folded:
+        delivery.raw = "HTTP/1.1 200 OK\n\tAccess-Control-Allow-Origin: *\n\tConnection: Keep-Alive\n"
+                       "\tContent-Type: text/html; charset=utf-8\n"
+                       "Date: Wed, 10 May 2023 14:58:08 GMT\n\n" +
+                       delivery.body;
         break;
     case WireFault::Huge:
         delivery = withChanges({{"padding", QString(5 * 1024 * 1024, 'x')}});

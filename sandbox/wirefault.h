@@ -25,6 +25,9 @@ enum class WireFault {
     WithoutId,        // carried out, answered without "payment_id"
     SuccessWithoutId, // carried out (a pending sale settles), "SUCCESS" without "payment_id"
     Huge,             // carried out, answered with 5 MiB of JSON
+    Reset,            // not carried out: the connection is reset before any answer
+    EmptyObject,      // carried out, answered with an empty JSON object
+    Folded,           // carried out, answered with folded (tab-led) header lines
 };
 
 /// The names of the control API and of the tokens, in the order of the enumeration.

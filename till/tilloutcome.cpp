@@ -37,8 +37,10 @@ const char* stateName(ResultState state)
 // before going on.
 bool isOutcomeUnknown(const tr::Tr& message)
 {
+    // An unreadable answer came after the request reached the provider.
     return message.key() == "requestOutcomeUnknown" ||
-           message.key() == "requestUploadedButAborted" || message.key() == "requestStatusTimeout";
+           message.key() == "requestUploadedButAborted" ||
+           message.key() == "requestStatusTimeout" || message.key() == "requestIncorrectAnswer";
 }
 
 QString whatToDo(const QString& operation)

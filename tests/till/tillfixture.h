@@ -65,11 +65,16 @@ protected:
         return directory->filePath(config + ".journal.sqlite");
     }
 
+    /// `caFile` empty: the sandbox's certificate; "-": no CA file at all.
     static TillRun till(const QStringList& arguments,
-                        const QString& config = writeConfig("till.conf"))
+                        const QString& config = writeConfig("till.conf"),
+                        const QString& caFile = QString())
     {
         QProcess process;
-        QStringList all = {"--config", config, "--ca-file", directory->filePath("sandbox.pem")};
+        QStringList all = {"--config", config};
+        if (caFile != "-") {
+            all << "--ca-file" << (caFile.isEmpty() ? directory->filePath("sandbox.pem") : caFile);
+        }
         all << arguments;
         process.start(TILL_EXECUTABLE, all);
         EXPECT_TRUE(process.waitForFinished(30000));
