@@ -1,22 +1,12 @@
 #include "operationjournal.h"
 
+#include "outcomekeys.h"
+
 #include "processidentity.h"
 
 #include <log4qt/logger.h>
 
 namespace oxlenpay {
-
-namespace {
-
-// An answer that could not be read came after the request reached the provider:
-// what it did is as unknown as when no answer came.
-bool isUnknownOutcome(const QString& key)
-{
-    return key == "requestOutcomeUnknown" || key == "requestUploadedButAborted" ||
-           key == "requestStatusTimeout" || key == "requestIncorrectAnswer";
-}
-
-} // namespace
 
 void OperationJournal::configure(const QString& path, int keepDays)
 {
@@ -151,7 +141,7 @@ JournalEntry::State OperationJournal::closedState(const RequestResult& result)
     if (key == "paymentReversed") {
         return JournalEntry::State::Reversed;
     }
-    return isUnknownOutcome(key) ? JournalEntry::State::Unknown : JournalEntry::State::Declined;
+    return isUnknownOutcomeKey(key) ? JournalEntry::State::Unknown : JournalEntry::State::Declined;
 }
 
 bool OperationJournal::openEntries(QVector<JournalEntry>* entries)

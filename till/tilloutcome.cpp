@@ -1,6 +1,7 @@
 #include "tilloutcome.h"
 
 #include "amount.h"
+#include "outcomekeys.h"
 
 namespace till {
 
@@ -33,16 +34,6 @@ const char* stateName(ResultState state)
     }
 }
 
-// The provider may have carried these out, or may still: the cashier has to find out
-// before going on.
-bool isOutcomeUnknown(const tr::Tr& message)
-{
-    // An unreadable answer came after the request reached the provider.
-    return message.key() == "requestOutcomeUnknown" ||
-           message.key() == "requestUploadedButAborted" ||
-           message.key() == "requestStatusTimeout" || message.key() == "requestIncorrectAnswer";
-}
-
 QString whatToDo(const QString& operation)
 {
     if (operation == "sale") {
@@ -59,9 +50,10 @@ Outcome Outcome::ofAnswer(const QString& operation, const PaymentProcessingAnswe
     Outcome outcome;
     outcome.operation = operation;
     outcome.answer = answer;
-    outcome.state = answer.isSuccess()                      ? ResultState::Approved
-                    : isOutcomeUnknown(answer.getMessage()) ? ResultState::Unknown
-                                                            : ResultState::Declined;
+    outcome.state = answer.isSuccess() ? ResultState::Approved
+                    : oxlenpay::isUnknownOutcomeKey(answer.getMessage().key())
+                        ? ResultState::Unknown
+                        : ResultState::Declined;
     return outcome;
 }
 
