@@ -36,12 +36,26 @@ public:
         Fiscal = 4,
     };
 
+    /// How an operation ended, decided where it becomes known and carried to the
+    /// journal and the till; never read back out of a message.
+    enum class Settlement {
+        Approved, ///< carried out and confirmed
+        Declined, ///< not carried out: refused, failed, or never sent
+        Reversed, ///< a sale that was carried out and has been returned whole
+        Unknown,  ///< the provider may have acted, and no final answer says what it did
+        /// A sale of unknown outcome whose reversal could not be finished: recovery
+        /// goes on reversing it.
+        ReversalOwed,
+    };
+
     /// The outcome of one provider exchange or of a whole wait.
     struct RequestResult {
         bool success = false;
         int errorCode = 0;
         tr::Tr message;
         QJsonObject data;
+        /// Not part of the value: operator== leaves it out.
+        Settlement settlement = Settlement::Declined;
 
         QString getPaymentStatus() const;
         /// The provider's payment id ("payment_id"); empty unless it is a JSON string.
@@ -90,9 +104,9 @@ public:
     /// within moments, without another status request. False when nothing is running.
     bool interruptWait();
 
-    /// Finishes the journal's open entries whose process is gone, within
-    /// settings::RecoveryLimitMs for all of them. False, with the reason, when the
-    /// journal cannot be read; the first money operation after loading runs it too.
+    /// Works on every journal row that is not settled and whose till is gone, until
+    /// nothing changes any more or settings::RecoveryLimitMs has passed. False, with the
+    /// reason, when the journal cannot be read. Waits run the same work in their idle time.
     bool recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const;
 
 protected:
@@ -122,23 +136,39 @@ private:
     Wait pollUntil(const QString& status, const RequestResult& first, qint64 limitMs) const;
     /// Turns the answer that ended a wait into the operation's result.
     RequestResult classify(const QString& status, Wait wait) const;
-    /// A full reversal of a sale whose wait ended without a final status.
-    RequestResult closeOutSale(const RequestResult& open) const;
+    /// Why a sale is closed out.
+    enum class CloseOut { Unconfirmed, NotRecorded };
+    /// A full reversal of a sale that the host must not hear approved.
+    RequestResult closeOutSale(const RequestResult& open, CloseOut why) const;
     /// A full reversal of `paymentId`, polled with that id when its answer is lost.
     /// The answer is noted in `row` when one is given.
     Wait reverseWhole(const QString& paymentId, qint64 limitMs, JournalEntry* row) const;
     void warnAboutTestOnlyTimings() const;
     void readJournalSettings(::Config* config);
 
-    /// Recovers the journal at the first money operation, then writes `row` before its
-    /// request leaves. False, with `refusal` set, when the operation must not be sent.
+    /// Writes `row` before its request leaves. False, with `refusal` set, when the
+    /// operation must not be sent.
     bool beginTracked(JournalEntry* row, RequestResult* refusal) const;
-    /// One open entry of a process that is gone, finished as far as the time allows.
-    JournalEntry recoverEntry(const JournalEntry& open, WaitClock::TimePoint deadline,
-                              QString* note) const;
+    /// One look at every row recovery may work on, ending by `deadline`; no exchange
+    /// takes longer than `exchangeCapMs`. Rows tried since `retryAfter` are skipped.
+    bool recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs,
+                      QVector<RecoveredEntry>* items,
+                      WaitClock::TimePoint retryAfter = WaitClock::TimePoint()) const;
+    /// One claimed row: its status, then the action it needs, as far as the time allows.
+    JournalEntry recoverEntry(const JournalEntry& claimed, WaitClock::TimePoint deadline,
+                              qint64 exchangeCapMs, QString* note) const;
+    /// Recovery in the idle time of a wait, before the poll due at `until`.
+    void recoverWhileIdle(WaitClock::TimePoint until) const;
+    /// An exchange of recovery: its time-out cut to what is left before `deadline`.
+    RequestResult sendWithin(Method method, const QJsonObject& body,
+                             WaitClock::TimePoint deadline, qint64 capMs) const;
 
     std::shared_ptr<class WaitGate> waitGate;
     std::shared_ptr<class OperationJournal> journal;
+    /// The time-out of the next exchanges when recovery cuts it; -1: `timeout`.
+    mutable qint64 exchangeLimitMs = -1;
+    /// When idle-time recovery last tried each row, so a wait does not ask again at every poll.
+    mutable QHash<QString, WaitClock::TimePoint> recoveryTried;
 };
 
 } // namespace oxlenpay

@@ -30,6 +30,16 @@ tr::Tr incorrectAnswer()
     return tr::Tr("requestIncorrectAnswer", IncorrectAnswer);
 }
 
+// An answer that names another payment than the one asked about: no answer to this request.
+Interface::RequestResult aboutAnotherPayment(const QString& paymentId)
+{
+    Interface::RequestResult result;
+    result.settlement = Interface::Settlement::Unknown;
+    result.message = incorrectAnswer();
+    result.data.insert("payment_id", paymentId);
+    return result;
+}
+
 // A poll's result always names the payment it was about, so the host never loses the
 // id of a payment that may have been charged. An answer about another payment is no answer.
 Interface::RequestResult withPolledId(Interface::RequestResult result, const QString& paymentId)
@@ -38,9 +48,7 @@ Interface::RequestResult withPolledId(Interface::RequestResult result, const QSt
     if (reported.isEmpty()) {
         result.data.insert("payment_id", paymentId);
     } else if (reported != paymentId) {
-        result = Interface::RequestResult();
-        result.message = incorrectAnswer();
-        result.data.insert("payment_id", paymentId);
+        result = aboutAnotherPayment(paymentId);
     }
     return result;
 }
@@ -55,17 +63,19 @@ qint64 millisecondsSince(WaitClock::TimePoint start)
 Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject& body) const
 {
     QSharedPointer<RestClient> client = MockFactory<RestClient>::creator();
-    client->setTimeout(timeout);
+    client->setTimeout(exchangeLimitMs >= 0 ? qMin(timeout, exchangeLimitMs) : timeout);
     const RestOperation operation =
         method == PaymentStatus ? RestOperation::Get : RestOperation::Post;
     client->send(restOperationCode(operation), getUrl(method), QJsonDocument(body), getHeaders());
 
     RequestResult result;
     result.success = true;
+    result.settlement = Settlement::Approved;
     if (client->error() != 0) {
         if (client->isUploadedButAborted()) {
             logger->warn(UploadedButAborted);
             // Only a payment's lost answer fails here; the callers of the others decide.
+            result.settlement = Settlement::Unknown;
             if (method == Payment) {
                 result.success = false;
                 result.message = tr::Tr("requestUploadedButAborted", UploadedButAborted);
@@ -73,13 +83,16 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
             return result;
         }
         result.success = false;
+        result.settlement = Settlement::Declined;
         result.message = client->errorText();
         return result;
     }
 
     const QJsonDocument answer = client->jsonAnswer();
     if (!answer.isObject() || answer.object().isEmpty()) {
+        // The request reached the provider and nothing readable came back.
         result.success = false;
+        result.settlement = Settlement::Unknown;
         result.message = incorrectAnswer();
         logger->error("Некорректный ответ от сервера (нет данных)");
         return result;
@@ -89,6 +102,7 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
     if (errorCode != 0) {
         const QString errorMessage = result.data.value("error_message").toString();
         result.success = false;
+        result.settlement = Settlement::Declined;
         result.errorCode = errorCode;
         result.message = tr::Tr("undefined", errorMessage);
         logger->error("Сервер вернул сообщение об ошибке: %1", errorMessage);
@@ -114,9 +128,15 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
     const RequestResult first = sendRequest(Payment, body);
     journal->answered(&row, first);
     const Wait wait = awaitStatus("SUCCESS", first, payDuration);
-    const RequestResult result =
-        wait.end == WaitEnd::Final || reverseUnknown == 0 ? wait.result : closeOutSale(wait.result);
-    journal->finish(&row, result);
+    RequestResult result = wait.end == WaitEnd::Final || reverseUnknown == 0
+                               ? wait.result
+                               : closeOutSale(wait.result, CloseOut::Unconfirmed);
+    if (!journal->finish(&row, result) && result.success) {
+        // Approved money that the journal cannot account for would be reversed by the next
+        // recovery after the goods have gone: give it back now instead, and say so.
+        result = closeOutSale(result, CloseOut::NotRecorded);
+        journal->finish(&row, result);
+    }
     return result;
 }
 
@@ -127,18 +147,6 @@ bool Interface::beginTracked(JournalEntry* row, RequestResult* refusal) const
     }
     if (!journal->ready(refusal)) {
         return false;
-    }
-    if (journal->claimRecovery()) {
-        QVector<RecoveredEntry> recovered;
-        QString error;
-        recoverJournal(&recovered, &error);
-        if (waitGate->interrupted()) {
-            *refusal = RequestResult();
-            refusal->message =
-                tr::Tr("requestInterrupted", "Операция прервана до отправки в платежную систему");
-            logger->warn(refusal->message.ru());
-            return false;
-        }
     }
     return journal->start(row, refusal);
 }
@@ -175,6 +183,7 @@ Interface::Wait Interface::pollUntil(const QString& status, const RequestResult&
     const auto start = WaitClock::now();
     auto next = start;
     for (;;) {
+        recoverWhileIdle(next);
         if (!waitGate->sleepUntil(next)) {
             wait.end = WaitEnd::Interrupted;
             return wait;
@@ -201,19 +210,23 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
         // A declined operation is a failure; the answer still reaches the host.
         const QString providerText = result.data.value("error_message").toString();
         result.success = false;
+        result.settlement = Settlement::Declined;
         result.errorCode = result.data.value("error_code").toInt(0);
         result.message = providerText.isEmpty() ? tr::Tr("requestStatusFailed",
                                                          "Операция отклонена платежной системой")
                                                 : tr::Tr("undefined", providerText);
     } else if (wait.end == WaitEnd::Interrupted) {
         result.success = false;
+        result.settlement = Settlement::Unknown;
         result.message = tr::Tr("requestOutcomeUnknown",
                                 "Ожидание прервано: результат операции по платежу %1 неизвестен, "
                                 "проверьте его в платежной системе, прежде чем повторять операцию")
                              .arg(result.getRrn());
     } else if (result.getRrn().isEmpty()) {
-        // Nothing to poll, or nothing to hand the host: there is no payment to speak of.
+        // Nothing to poll, or nothing to hand the host: the provider may hold a payment
+        // that cannot be named.
         result.success = false;
+        result.settlement = Settlement::Unknown;
         if (result.message.isEmpty()) {
             result.message = incorrectAnswer();
         }
@@ -221,10 +234,18 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
         // Still pending, or no longer answering, when the time ran out: the outcome is not
         // known, so not a success, and not a decline either.
         result.success = false;
+        result.settlement = Settlement::Unknown;
         result.message =
             tr::Tr("requestStatusTimeout", "Истекло время ожидания подтверждения операции");
     } else if (result.success && result.getPaymentStatus() == status) {
+        result.settlement = Settlement::Approved;
         return result;
+    } else {
+        result.success = false;
+        result.settlement = Settlement::Unknown;
+        if (result.message.isEmpty()) {
+            result.message = incorrectAnswer();
+        }
     }
     if (!result.success) {
         logger->error(result.message.ru());
@@ -232,10 +253,16 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
     return result;
 }
 
-Interface::RequestResult Interface::closeOutSale(const RequestResult& open) const
+Interface::RequestResult Interface::closeOutSale(const RequestResult& open, CloseOut why) const
 {
     const QString paymentId = open.getRrn();
-    logger->info("Оплата %1 не подтверждена: отправляется ее полная отмена", paymentId);
+    if (why == CloseOut::NotRecorded) {
+        logger->error(QString("Оплата %1 подтверждена, но не записана в журнал платежей: "
+                              "отправляется ее полная отмена")
+                          .arg(paymentId));
+    } else {
+        logger->info("Оплата %1 не подтверждена: отправляется ее полная отмена", paymentId);
+    }
     waitGate->rearm(); // the interrupt that ended the sale's wait was for that wait only
     const Wait reversed =
         reverseWhole(paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs), nullptr);
@@ -244,11 +271,17 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open) cons
     result.success = false;
     result.errorCode = 0;
     if (reversed.result.success && reversed.result.getPaymentStatus() == "REVERSED") {
-        result.message = tr::Tr("paymentReversed",
-                                "Оплата не была подтверждена вовремя и отменена, деньги клиенту "
-                                "возвращены");
+        result.settlement = Settlement::Reversed;
+        result.message = why == CloseOut::NotRecorded
+                             ? tr::Tr("paymentNotRecordedReversed",
+                                      "Оплата отменена, деньги клиенту возвращены: журнал платежей "
+                                      "не удалось записать")
+                             : tr::Tr("paymentReversed",
+                                      "Оплата не была подтверждена вовремя и отменена, деньги "
+                                      "клиенту возвращены");
         logger->info("Оплата %1 отменена", paymentId);
     } else {
+        result.settlement = Settlement::ReversalOwed;
         result.message = tr::Tr("requestOutcomeUnknown",
                                 "Оплата %1 не подтверждена и не отменена, ее результат неизвестен: "
                                 "проверьте платеж в платежной системе, прежде чем выдавать товар "
@@ -267,6 +300,9 @@ Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs
     // "REVERSED" is the payment's own status, so a lost answer is settled by polling the payment.
     if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "REVERSED") {
         first.data.insert("payment_id", paymentId);
+    } else if (first.success && first.getRrn() != paymentId && !first.getRrn().isEmpty()) {
+        first = aboutAnotherPayment(paymentId);
+        logger->error(first.message.ru());
     }
     if (row) {
         journal->answered(row, first);
@@ -303,9 +339,16 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
     RequestResult first = sendRequest(PartialReversal, body);
     // The payment's status cannot tell this refund from an earlier one: without the
     // refund's own answer its outcome is unknown.
+    if (first.success && !first.getRrn().isEmpty() && first.getRrn() != request.rrn) {
+        first = aboutAnotherPayment(request.rrn);
+        logger->error(first.message.ru());
+        journal->finish(&row, first);
+        return first;
+    }
     if (first.success && first.getRrn().isEmpty() &&
         first.getPaymentStatus() != "PARTIAL_CANCELLED") {
         first.success = false;
+        first.settlement = Settlement::Unknown;
         first.data.insert("payment_id", request.rrn);
         first.message = tr::Tr("requestOutcomeUnknown",
                                "Результат частичного возврата по платежу %1 неизвестен: "
@@ -337,6 +380,7 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
     if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "SUCCESS") {
         logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
         result.message = fiscalNotConfirmed();
+        result.settlement = Settlement::Declined;
     } else {
         journal->answered(&row, first);
         result = awaitStatus("SUCCESS", first, payDuration).result;

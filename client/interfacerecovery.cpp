@@ -1,16 +1,15 @@
-// Recovery of the payment journal: what a crashed or killed process left open is
-// looked up at the provider and finished, so no customer stays charged for nothing.
+// Recovery of the payment journal: rows whose outcome is not settled are looked up at
+// the provider and finished, so no customer stays charged for nothing. It runs in the
+// idle time of waits and in the till's `recover`, never between an operation's start
+// and its own request.
 #include "interface.h"
 
 #include "operationjournal.h"
-#include "processidentity.h"
 #include "waitgate.h"
 
 #include <log4qt/logger.h>
 
 #include <QJsonObject>
-
-#include <algorithm>
 
 namespace oxlenpay {
 
@@ -25,13 +24,37 @@ qint64 millisecondsUntil(WaitClock::TimePoint deadline)
         .count();
 }
 
-void close(JournalEntry* entry, State state, const QString& key)
+void settle(JournalEntry* entry, State state, const QString& key)
 {
     entry->state = state;
     entry->messageKey = key;
 }
 
+/// The state a row of a gone handle is taken over in: open rows become recovery's work.
+State takenOverAs(const JournalEntry& row)
+{
+    if (!row.isOpen()) {
+        return row.state;
+    }
+    if (row.operation == Operation::Fiscal) {
+        return State::Declined; // the host keeps fiscal messages queued until one is confirmed
+    }
+    if (row.paymentId.isEmpty() || row.operation == Operation::PartialReversal) {
+        return State::Attention; // nothing to look up, or nothing a status can prove
+    }
+    return State::Unknown;
+}
+
 } // namespace
+
+Interface::RequestResult Interface::sendWithin(Method method, const QJsonObject& body,
+                                               WaitClock::TimePoint deadline, qint64 capMs) const
+{
+    exchangeLimitMs = qMax<qint64>(qMin(capMs, millisecondsUntil(deadline)), 1);
+    const RequestResult result = sendRequest(method, body);
+    exchangeLimitMs = -1;
+    return result;
+}
 
 bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const
 {
@@ -41,94 +64,184 @@ bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* erro
         *error = QString("the journal is turned off (%1 is empty)").arg(settings::Journal);
         return false;
     }
-    QVector<JournalEntry> open;
-    if (!journal->ready(&refusal) || !journal->openEntries(&open)) {
-        *error = refusal.message.isEmpty() ? "the journal cannot be read" : refusal.message.ru();
+    if (!journal->ready(&refusal)) {
+        *error = refusal.message.ru();
         return false;
     }
     WaitGate::Running running(*waitGate);
-    std::reverse(open.begin(), open.end()); // the oldest first
     const auto deadline = WaitClock::now() + std::chrono::milliseconds(settings::RecoveryLimitMs);
-    for (const JournalEntry& entry : open) {
-        RecoveredEntry item{entry, entry, QString()};
-        if (ProcessIdentity{entry.ownerPid, entry.ownerStart}.isAlive()) {
-            item.note = QString("left open: its process %1 still runs").arg(entry.ownerPid);
-        } else if (waitGate->interrupted()) {
-            item.note = "left open: the recovery was interrupted";
-        } else if (millisecondsUntil(deadline) <= 0) {
-            item.note = "left open: the time for recovery is up";
-        } else {
-            item.after = recoverEntry(entry, deadline, &item.note);
-            journal->save(&item.after);
-            logger->info(QString("Журнал: %1 %2, платеж %3: %4 -> %5 %6")
-                             .arg(JournalEntry::operationName(entry.operation), entry.id,
-                                  entry.paymentId.isEmpty() ? "-" : entry.paymentId,
-                                  JournalEntry::stateName(entry.state),
-                                  JournalEntry::stateName(item.after.state),
-                                  item.after.isOpen() ? item.note : item.after.messageKey));
+    QHash<QString, int> position;
+    for (;;) {
+        QVector<RecoveredEntry> pass;
+        if (!recoveryPass(deadline, timeout, &pass)) {
+            *error = "the journal cannot be read";
+            return false;
         }
-        recovered->append(item);
+        bool changed = false;
+        bool owedWork = false;
+        for (const RecoveredEntry& item : pass) {
+            changed = changed || item.after.state != item.before.state;
+            owedWork = owedWork || (item.after.state == State::Unknown && journal->isMine(item.after));
+            const auto known = position.constFind(item.before.id);
+            if (known == position.constEnd()) {
+                position.insert(item.before.id, recovered->size());
+                recovered->append(item);
+            } else {
+                (*recovered)[*known].after = item.after;
+                (*recovered)[*known].note = item.note;
+            }
+        }
+        // Another pass only when the last one moved something and a reversal still awaits
+        // its confirmation; the provider is given one polling period for it.
+        if (!changed || !owedWork || waitGate->interrupted()) {
+            break;
+        }
+        const auto next = qMin(deadline, WaitClock::now() + std::chrono::milliseconds(frequency));
+        if (!waitGate->sleepUntil(next) || millisecondsUntil(deadline) <= 0) {
+            break;
+        }
     }
     return true;
 }
 
-JournalEntry Interface::recoverEntry(const JournalEntry& open, WaitClock::TimePoint deadline,
-                                     QString* note) const
+void Interface::recoverWhileIdle(WaitClock::TimePoint until) const
 {
-    JournalEntry entry = open;
+    if (!journal->isEnabled() || millisecondsUntil(until) < settings::IdleRecoveryFloorMs) {
+        return;
+    }
+    journal->setBusyTimeout(int(qMin<qint64>(millisecondsUntil(until),
+                                              settings::IdleRecoveryExchangeMs)));
+    QVector<RecoveredEntry> items;
+    recoveryPass(until, settings::IdleRecoveryExchangeMs, &items,
+                 WaitClock::now() - std::chrono::milliseconds(settings::IdleRecoveryRetryMs));
+    journal->setBusyTimeout(-1);
+}
+
+bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs,
+                             QVector<RecoveredEntry>* items, WaitClock::TimePoint retryAfter) const
+{
+    QVector<JournalEntry> rows;
+    if (!journal->unsettledEntries(&rows)) {
+        return false;
+    }
+    const bool idle = retryAfter != WaitClock::TimePoint();
+    for (const JournalEntry& row : rows) {
+        RecoveredEntry item{row, row, QString()};
+        const bool mine = journal->isMine(row);
+        if (mine && row.isOpen()) {
+            continue; // the operation running here right now
+        }
+        if (idle && recoveryTried.contains(row.id) && recoveryTried.value(row.id) > retryAfter) {
+            continue;
+        }
+        if (!mine && journal->isOwnerAlive(row.owner)) {
+            item.note = "left as it is: the till that owns it still runs";
+        } else if (waitGate->interrupted()) {
+            item.note = "left as it is: the recovery was interrupted";
+        } else if (millisecondsUntil(deadline) < settings::IdleRecoveryFloorMs) {
+            item.note = "left as it is: the time for recovery is up";
+        } else if (!mine && !journal->claim(&item.after, takenOverAs(row))) {
+            item.after = row;
+            item.note = "left as it is: another recovery took it";
+        } else {
+            if (idle) {
+                recoveryTried.insert(row.id, WaitClock::now());
+            }
+            const JournalEntry claimed = item.after;
+            item.after = recoverEntry(claimed, deadline, exchangeCapMs, &item.note);
+            if (item.after.state != claimed.state ||
+                item.after.providerStatus != claimed.providerStatus ||
+                item.after.messageKey != claimed.messageKey) {
+                journal->save(&item.after);
+            }
+            logger->info(QString("Журнал: %1 %2, платеж %3: %4 -> %5 %6")
+                             .arg(JournalEntry::operationName(row.operation), row.id,
+                                  row.paymentId.isEmpty() ? "-" : row.paymentId,
+                                  JournalEntry::stateName(row.state),
+                                  JournalEntry::stateName(item.after.state),
+                                  item.note.isEmpty() ? item.after.messageKey : item.note));
+        }
+        items->append(item);
+    }
+    return true;
+}
+
+JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::TimePoint deadline,
+                                     qint64 exchangeCapMs, QString* note) const
+{
+    JournalEntry entry = claimed;
     if (entry.operation == Operation::Fiscal) {
-        // The host keeps fiscal messages queued until one is confirmed: it sends this again.
-        close(&entry, State::Declined, "fiscalNotConfirmed");
+        settle(&entry, State::Declined, "fiscalNotConfirmed");
+        return entry;
+    }
+    if (entry.isSettled()) {
         return entry;
     }
     if (entry.paymentId.isEmpty()) {
         // A sale whose answer never came: the provider's API cannot look it up by our id.
-        close(&entry, State::Unknown, "requestOutcomeUnknown");
+        entry.state = State::Attention;
+        *note = "needs a person: no payment id to look up";
         return entry;
     }
     const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", entry.paymentId}};
-    const RequestResult status = sendRequest(PaymentStatus, body);
+    const RequestResult status = sendWithin(PaymentStatus, body, deadline, exchangeCapMs);
     if (!status.success && status.errorCode == 0) {
-        *note = "left open: no status from the provider: " + status.message.ru();
-        return entry;
-    }
-    const QString reported = status.success ? status.getPaymentStatus() : QString();
-    entry.providerStatus = reported;
-    if (entry.operation != Operation::Sale) {
-        // A refund's fate shows only when the payment is wholly returned or failed; the
-        // payment's status cannot tell a partial refund from an earlier one.
-        if (reported == "FAILED") {
-            close(&entry, State::Declined, "requestStatusFailed");
-        } else if (reported == "REVERSED" && entry.operation == Operation::Reversal) {
-            close(&entry, State::Done, QString());
-        } else {
-            close(&entry, State::Unknown, "requestOutcomeUnknown");
-        }
+        *note = "no status from the provider: " + status.message.ru();
         return entry;
     }
     if (!status.success) {
-        close(&entry, State::Unknown, "requestOutcomeUnknown");
-    } else if (reported == "FAILED") {
-        close(&entry, State::Declined, "requestStatusFailed");
-    } else if (reported == "REVERSED") {
-        close(&entry, State::Reversed, "paymentReversed");
-    } else {
-        // Charged or still pending, and the host never heard of it: give the money back.
-        logger->info("Оплата %1 не завершена: отправляется ее полная отмена", entry.paymentId);
-        const qint64 limit = qMin<qint64>(millisecondsUntil(deadline), settings::CloseOutLimitMs);
-        const Wait reversed = reverseWhole(entry.paymentId, qMax<qint64>(limit, 0), nullptr);
-        const QString after = reversed.result.getPaymentStatus();
-        if (reversed.result.success && after == "REVERSED") {
-            close(&entry, State::Reversed, "paymentReversed");
-        } else if (reversed.result.errorCode != 0 || after == "FAILED") {
-            close(&entry, State::Unknown, "requestOutcomeUnknown");
+        entry.state = State::Attention;
+        *note = "needs a person: the provider does not give its status: " + status.message.ru();
+        return entry;
+    }
+    const QString reported = status.getPaymentStatus();
+    if (!reported.isEmpty()) {
+        entry.providerStatus = reported;
+    }
+    if (reported == "FAILED") {
+        settle(&entry, State::Declined, "requestStatusFailed");
+        return entry;
+    }
+    if (entry.operation == Operation::Reversal) {
+        if (reported == "REVERSED") {
+            settle(&entry, State::Done, QString());
+        } else if (reported == "SUCCESS") {
+            entry.state = State::Attention;
+            *note = "needs a person: the payment was not returned";
         } else {
-            entry.state = State::Waiting;
-            *note = "left open: the reversal did not settle in time";
+            *note = "the payment is not final yet";
         }
-        if (!after.isEmpty()) {
-            entry.providerStatus = after;
-        }
+        return entry;
+    }
+    if (entry.operation == Operation::PartialReversal) {
+        *note = "needs a person: a payment's status cannot tell one partial refund from another";
+        return entry;
+    }
+    if (reported == "REVERSED") {
+        settle(&entry, State::Reversed, "paymentReversed");
+        return entry;
+    }
+    if (entry.state == State::Attention) {
+        *note = QString("needs a person: the payment is %1").arg(reported.isEmpty() ? "-" : reported);
+        return entry;
+    }
+    if (millisecondsUntil(deadline) < settings::IdleRecoveryFloorMs) {
+        *note = "the reversal is left for later: the time for recovery is up";
+        return entry;
+    }
+    // Charged or still pending, and the host never heard it approved: give the money back.
+    logger->info("Оплата %1 не завершена: отправляется ее полная отмена", entry.paymentId);
+    const RequestResult reversal = sendWithin(Reversal, body, deadline, exchangeCapMs);
+    const QString named = reversal.getRrn();
+    if (reversal.success && (named.isEmpty() || named == entry.paymentId) &&
+        reversal.getPaymentStatus() == "REVERSED") {
+        settle(&entry, State::Reversed, "paymentReversed");
+        entry.providerStatus = "REVERSED";
+    } else if (reversal.errorCode != 0 || reversal.getPaymentStatus() == "FAILED") {
+        entry.state = State::Attention;
+        *note = "needs a person: the provider refused the reversal: " + reversal.message.ru();
+    } else {
+        *note = "the reversal is not confirmed yet";
     }
     return entry;
 }

@@ -1,12 +1,22 @@
 #include "operationjournal.h"
 
-#include "outcomekeys.h"
-
 #include "processidentity.h"
 
 #include <log4qt/logger.h>
 
+#include <algorithm>
+
 namespace oxlenpay {
+
+namespace {
+
+using State = JournalEntry::State;
+using Settlement = Interface::Settlement;
+
+// A busy or briefly failing database gets this many tries before a result counts as unsaved.
+constexpr int FinishTries = 3;
+
+} // namespace
 
 void OperationJournal::configure(const QString& path, int keepDays)
 {
@@ -40,22 +50,15 @@ bool OperationJournal::ready(RequestResult* refusal)
         *refusal = unavailable(m_journal.errorString());
         return false;
     }
+    m_carriedOver = 0;
     const int removed =
-        m_journal.removeClosedBefore(QDateTime::currentDateTimeUtc().addDays(-m_keepDays));
+        m_journal.removeSettledBefore(Journal::wallClock().addDays(-m_keepDays));
     if (removed > 0) {
         m_logger->info(QString("Из журнала платежей удалены закрытые записи старше %1 дн.: %2")
                            .arg(m_keepDays)
                            .arg(removed));
     }
     return true;
-}
-
-bool OperationJournal::claimRecovery()
-{
-    QMutexLocker lock(&m_mutex);
-    const bool first = !m_recoveryClaimed;
-    m_recoveryClaimed = true;
-    return first;
 }
 
 JournalEntry OperationJournal::entry(JournalEntry::Operation operation, const QString& id,
@@ -67,9 +70,9 @@ JournalEntry OperationJournal::entry(JournalEntry::Operation operation, const QS
     row.amount = amount;
     row.currency = currency;
     row.paymentId = paymentId;
-    const ProcessIdentity owner = ProcessIdentity::current();
-    row.ownerPid = owner.pid;
-    row.ownerStart = owner.startTicks;
+    const ProcessIdentity process = ProcessIdentity::current();
+    row.ownerPid = process.pid;
+    row.ownerStart = process.startTicks;
     return row;
 }
 
@@ -81,11 +84,12 @@ bool OperationJournal::start(JournalEntry* row, RequestResult* refusal)
     if (!ready(refusal)) {
         return false;
     }
-    row->state = JournalEntry::State::Sending;
+    row->state = State::Sending;
     if (!m_journal.record(row)) {
         *refusal = unavailable(m_journal.errorString());
         return false;
     }
+    noteCarriedOver();
     return true;
 }
 
@@ -97,11 +101,11 @@ void OperationJournal::answered(JournalEntry* row, const RequestResult& answer)
     }
     row->paymentId = paymentId;
     row->providerStatus = answer.getPaymentStatus();
-    row->state = JournalEntry::State::Waiting;
+    row->state = State::Waiting;
     save(row);
 }
 
-void OperationJournal::finish(JournalEntry* row, const RequestResult& result)
+bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
 {
     if (!result.getRrn().isEmpty()) {
         row->paymentId = result.getRrn();
@@ -110,48 +114,103 @@ void OperationJournal::finish(JournalEntry* row, const RequestResult& result)
         row->providerStatus = result.getPaymentStatus();
     }
     row->messageKey = result.message.key();
-    row->state = closedState(result);
-    if (row->operation == JournalEntry::Operation::Fiscal &&
-        row->state == JournalEntry::State::Unknown) {
-        // A receipt link moves no money: unconfirmed, the host sends it again.
-        row->state = JournalEntry::State::Declined;
+    row->state = closedState(*row, result);
+    if (!isEnabled()) {
+        return true;
     }
-    save(row);
+    for (int attempt = 1; attempt < FinishTries; ++attempt) {
+        if (m_journal.record(row)) {
+            noteCarriedOver();
+            return true;
+        }
+    }
+    return save(row);
 }
 
-void OperationJournal::save(JournalEntry* row)
+bool OperationJournal::save(JournalEntry* row)
 {
     if (!isEnabled()) {
-        return;
+        return true;
     }
     if (!m_journal.record(row)) {
-        // The request has gone: the operation cannot be taken back, only reported.
         m_logger->error(QString("Журнал платежей %1: запись %2 не сохранена (%3): %4")
                             .arg(path(), row->id, JournalEntry::stateName(row->state),
                                  m_journal.errorString()));
+        return false;
     }
+    noteCarriedOver();
+    return true;
 }
 
-JournalEntry::State OperationJournal::closedState(const RequestResult& result)
+JournalEntry::State OperationJournal::closedState(const JournalEntry& row,
+                                                  const RequestResult& result)
 {
-    const QString key = result.message.key();
-    if (result.success) {
-        return JournalEntry::State::Done;
+    using Operation = JournalEntry::Operation;
+    const bool known = !row.paymentId.isEmpty() || !result.getRrn().isEmpty();
+    switch (result.settlement) {
+    case Settlement::Approved:
+        return result.success ? State::Done : State::Unknown;
+    case Settlement::Declined:
+        return State::Declined;
+    case Settlement::Reversed:
+        return State::Reversed;
+    case Settlement::ReversalOwed:
+        return known ? State::Unknown : State::Attention;
+    case Settlement::Unknown:
+        break;
     }
-    if (key == "paymentReversed") {
-        return JournalEntry::State::Reversed;
+    if (row.operation == Operation::Fiscal) {
+        return State::Declined; // a receipt link moves no money: unconfirmed, the host sends it again
     }
-    return isUnknownOutcomeKey(key) ? JournalEntry::State::Unknown : JournalEntry::State::Declined;
+    // A full reversal is looked up until the provider says; a sale left unknown by choice
+    // (reverseUnknown = 0) and a partial refund, whose status cannot tell one refund from
+    // another, wait for a status that settles them or for a person.
+    return known && row.operation == Operation::Reversal ? State::Unknown : State::Attention;
 }
 
-bool OperationJournal::openEntries(QVector<JournalEntry>* entries)
+bool OperationJournal::unsettledEntries(QVector<JournalEntry>* entries)
 {
-    if (m_journal.entries(entries, true)) {
-        return true;
+    if (!m_journal.entries(entries, true)) {
+        m_logger->error(
+            QString("Журнал платежей %1 не прочитан: %2").arg(path(), m_journal.errorString()));
+        return false;
     }
-    m_logger->error(
-        QString("Журнал платежей %1 не прочитан: %2").arg(path(), m_journal.errorString()));
-    return false;
+    std::reverse(entries->begin(), entries->end());
+    return true;
+}
+
+bool OperationJournal::claim(JournalEntry* row, JournalEntry::State state)
+{
+    const bool claimed = m_journal.claim(row, state);
+    noteCarriedOver();
+    return claimed;
+}
+
+bool OperationJournal::isMine(const JournalEntry& row) const
+{
+    return !row.owner.isEmpty() && row.owner == m_journal.owner();
+}
+
+bool OperationJournal::isOwnerAlive(const QString& owner) const
+{
+    return m_journal.isOwnerAlive(owner);
+}
+
+void OperationJournal::setBusyTimeout(int milliseconds)
+{
+    m_journal.setBusyTimeout(milliseconds);
+}
+
+void OperationJournal::noteCarriedOver()
+{
+    const int carried = m_journal.carriedOver();
+    if (carried != m_carriedOver) {
+        m_logger->warn(QString("Файл журнала платежей %1 пропал и создан заново; перенесено "
+                               "незакрытых записей: %2")
+                           .arg(path())
+                           .arg(carried - m_carriedOver));
+        m_carriedOver = carried;
+    }
 }
 
 OperationJournal::RequestResult OperationJournal::unavailable(const QString& reason) const

@@ -18,15 +18,13 @@ public:
 
     explicit OperationJournal(Log4Qt::Logger* logger) : m_logger(logger) {}
 
-    /// The configured path (relocated; empty turns the journal off) and how many days
-    /// closed entries are kept.
+    /// The configured path (empty turns the journal off) and how many days settled
+    /// entries are kept.
     void configure(const QString& path, int keepDays);
     bool isEnabled() const;
-    /// Opens the journal when it is not open yet and removes old closed entries.
+    /// Opens the journal when it is not open yet and removes old settled entries.
     /// False, with the error logged and `refusal` set, when it cannot be used.
     bool ready(RequestResult* refusal);
-    /// True exactly once per plug-in load: the first money operation recovers the journal.
-    bool claimRecovery();
 
     /// A new open entry of this process, not written yet.
     static JournalEntry entry(JournalEntry::Operation operation, const QString& id, qint64 amount,
@@ -35,25 +33,34 @@ public:
     bool start(JournalEntry* row, RequestResult* refusal);
     /// The operation's own answer came: the payment id and status it names.
     void answered(JournalEntry* row, const RequestResult& answer);
-    /// Closes `row` with the result the host gets.
-    void finish(JournalEntry* row, const RequestResult& result);
-    /// Writes any change of `row`; the failure is logged, the operation goes on.
-    void save(JournalEntry* row);
+    /// Closes `row` with the result the host gets. False when that could not be made
+    /// durable, after a few tries: the host must then not hear of money moved.
+    bool finish(JournalEntry* row, const RequestResult& result);
+    /// Writes any change of `row`; false, with the failure logged, when it could not.
+    bool save(JournalEntry* row);
 
-    /// The closed state that stands for a result handed back to the host.
-    static JournalEntry::State closedState(const RequestResult& result);
+    /// The state that stands for a result handed back to the host.
+    static JournalEntry::State closedState(const JournalEntry& row, const RequestResult& result);
 
-    bool openEntries(QVector<JournalEntry>* entries);
+    /// Rows recovery may have to work on: every one that is not settled, oldest first.
+    bool unsettledEntries(QVector<JournalEntry>* entries);
+    /// Takes over a row of a gone handle in `state`; false when another recovery has it.
+    bool claim(JournalEntry* row, JournalEntry::State state);
+    bool isMine(const JournalEntry& row) const;
+    bool isOwnerAlive(const QString& owner) const;
+    /// How long the journal waits for another process's write (recovery cuts it).
+    void setBusyTimeout(int milliseconds);
     QString path() const;
 
 private:
     RequestResult unavailable(const QString& reason) const;
+    void noteCarriedOver();
 
     Log4Qt::Logger* m_logger;
     mutable QMutex m_mutex; // guards the settings and the opening, not the journal's own writes
     QString m_path;
     int m_keepDays = 0;
-    bool m_recoveryClaimed = false;
+    int m_carriedOver = 0;
     Journal m_journal;
 };
 

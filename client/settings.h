@@ -38,7 +38,13 @@ inline constexpr int DefaultJournalDays = 90;
 inline constexpr int SmallestRealFrequencyMs = 500;
 /// The close-out's wait for "REVERSED" never takes longer than this.
 inline constexpr int CloseOutLimitMs = 60000;
-/// Finishing what a crashed process left open never takes longer than this, for all entries.
+/// `recover` never takes longer than this, for all entries.
 inline constexpr int RecoveryLimitMs = 30000;
+/// Recovery in a wait's idle time: no exchange longer than this, so an interrupt is never
+/// held up for long, and none at all when less idle time than the floor is left.
+inline constexpr int IdleRecoveryExchangeMs = 1000;
+inline constexpr int IdleRecoveryFloorMs = 100;
+/// Idle-time recovery looks at one row again only after this long.
+inline constexpr int IdleRecoveryRetryMs = 60000;
 
 } // namespace oxlenpay::settings

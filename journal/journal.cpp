@@ -1,8 +1,14 @@
 #include "journal.h"
 
+#include "journalowner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace oxlenpay {
 
@@ -10,43 +16,82 @@ namespace {
 
 // "OXJL": tells our files from any other SQLite database.
 constexpr int ApplicationId = 0x4F584A4C;
-constexpr int SchemaVersion = 1;
-constexpr int BusyTimeoutMs = 5000;
+constexpr int DefaultBusyTimeoutMs = 5000;
 
-const char* const Schema = R"(
-CREATE TABLE IF NOT EXISTS operations (
-    id TEXT PRIMARY KEY NOT NULL,
-    operation TEXT NOT NULL
-        CHECK (operation IN ('sale', 'reversal', 'partialReversal', 'fiscal')),
-    amount INTEGER NOT NULL,
-    currency INTEGER NOT NULL,
-    payment_id TEXT NOT NULL DEFAULT '',
-    state TEXT NOT NULL
-        CHECK (state IN ('sending', 'waiting', 'done', 'declined', 'reversed', 'unknown')),
-    provider_status TEXT NOT NULL DEFAULT '',
-    message_key TEXT NOT NULL DEFAULT '',
-    created_ms INTEGER NOT NULL,
-    changed_ms INTEGER NOT NULL,
-    owner_pid INTEGER NOT NULL,
-    owner_start INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS operations_open ON operations (state) WHERE state IN ('sending', 'waiting');
-)";
+#define OPERATIONS_TABLE(name)                                                                    \
+    "CREATE TABLE " name " (\n"                                                                   \
+    "    id TEXT PRIMARY KEY NOT NULL,\n"                                                         \
+    "    operation TEXT NOT NULL\n"                                                               \
+    "        CHECK (operation IN ('sale', 'reversal', 'partialReversal', 'fiscal')),\n"           \
+    "    amount INTEGER NOT NULL,\n"                                                              \
+    "    currency INTEGER NOT NULL,\n"                                                            \
+    "    payment_id TEXT NOT NULL DEFAULT '',\n"                                                  \
+    "    state TEXT NOT NULL CHECK (state IN ('sending', 'waiting', 'done', 'declined',\n"        \
+    "        'reversed', 'unknown', 'attention', 'resolved')),\n"                                 \
+    "    provider_status TEXT NOT NULL DEFAULT '',\n"                                             \
+    "    message_key TEXT NOT NULL DEFAULT '',\n"                                                 \
+    "    created_ms INTEGER NOT NULL,\n"                                                          \
+    "    changed_ms INTEGER NOT NULL,\n"                                                          \
+    "    owner_pid INTEGER NOT NULL,\n"                                                           \
+    "    owner_start INTEGER NOT NULL,\n"                                                         \
+    "    owner TEXT NOT NULL DEFAULT '',\n"                                                       \
+    "    note TEXT NOT NULL DEFAULT '',\n"                                                        \
+    "    resolved_ms INTEGER NOT NULL DEFAULT 0\n"                                                \
+    ");\n"
 
+#define UNSETTLED_INDEX                                                                           \
+    "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"                     \
+    "    WHERE state IN ('sending', 'waiting', 'unknown', 'attention');\n"
+
+const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
+
+// The ladder of schema changes: step N takes a file from version N to N + 1. Every
+// later change adds one step; the whole climb runs in one transaction.
+const char* const Migrations[] = {
+    // 1 -> 2: rows get an owner handle, a note and a time of resolution; "unknown"
+    // becomes recovery's work, so the closed unknowns of version 1 are kept for a person.
+    OPERATIONS_TABLE("operations_next")
+    "INSERT INTO operations_next (id, operation, amount, currency, payment_id, state,\n"
+    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start)\n"
+    "SELECT id, operation, amount, currency, payment_id,\n"
+    "    CASE state WHEN 'unknown' THEN 'attention' ELSE state END,\n"
+    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start\n"
+    "FROM operations;\n"
+    "DROP TABLE operations;\n"
+    "ALTER TABLE operations_next RENAME TO operations;\n" UNSETTLED_INDEX,
+};
+static_assert(sizeof Migrations / sizeof *Migrations == Journal::SchemaVersion - 1,
+              "one migration step per schema version");
+
+#undef OPERATIONS_TABLE
+#undef UNSETTLED_INDEX
+
+const char* const Columns = "id, operation, amount, currency, payment_id, state, provider_status, "
+                            "message_key, created_ms, changed_ms, owner_pid, owner_start, owner, "
+                            "note, resolved_ms";
+
+// A known row changes only for the handle that owns it.
 const char* const Upsert = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
-                        message_key, created_ms, changed_ms, owner_pid, owner_start)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)
+                        message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
+                        note, resolved_ms)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)
 ON CONFLICT (id) DO UPDATE SET
     payment_id = excluded.payment_id, state = excluded.state,
     provider_status = excluded.provider_status, message_key = excluded.message_key,
-    changed_ms = excluded.changed_ms, owner_pid = excluded.owner_pid,
-    owner_start = excluded.owner_start
+    changed_ms = excluded.changed_ms
+WHERE operations.owner = excluded.owner
 )";
 
-const char* const SelectColumns =
-    "SELECT id, operation, amount, currency, payment_id, state, provider_status, message_key, "
-    "created_ms, changed_ms, owner_pid, owner_start FROM operations ";
+const char* const CarryOver = R"(
+INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
+                        message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
+                        note, resolved_ms)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)
+ON CONFLICT (id) DO NOTHING
+)";
+
+const char* const Settled = "('done', 'declined', 'reversed', 'resolved')";
 
 /// A prepared statement finalized on every path.
 class Statement {
@@ -75,9 +120,69 @@ public:
     }
     qint64 integer(int column) const { return sqlite3_column_int64(m_statement, column); }
 
+    /// Binds every column of `entry`, in the order of Columns.
+    void bindEntry(const JournalEntry& entry)
+    {
+        bind(1, entry.id);
+        bind(2, JournalEntry::operationName(entry.operation));
+        bind(3, entry.amount);
+        bind(4, qint64(entry.currency));
+        bind(5, entry.paymentId);
+        bind(6, JournalEntry::stateName(entry.state));
+        bind(7, entry.providerStatus);
+        bind(8, entry.messageKey);
+        bind(9, entry.created.toMSecsSinceEpoch());
+        bind(10, entry.changed.toMSecsSinceEpoch());
+        bind(11, entry.ownerPid);
+        bind(12, entry.ownerStart);
+        bind(13, entry.owner);
+        bind(14, entry.note);
+        bind(15, entry.resolved.isValid() ? entry.resolved.toMSecsSinceEpoch() : qint64(0));
+    }
+
+    /// The row at the cursor, read in the order of Columns; false for names it does not know.
+    bool readEntry(JournalEntry* entry) const
+    {
+        entry->id = text(0);
+        entry->amount = integer(2);
+        entry->currency = int(integer(3));
+        entry->paymentId = text(4);
+        entry->providerStatus = text(6);
+        entry->messageKey = text(7);
+        entry->created = QDateTime::fromMSecsSinceEpoch(integer(8), Qt::UTC);
+        entry->changed = QDateTime::fromMSecsSinceEpoch(integer(9), Qt::UTC);
+        entry->ownerPid = integer(10);
+        entry->ownerStart = integer(11);
+        entry->owner = text(12);
+        entry->note = text(13);
+        entry->resolved = integer(14) > 0 ? QDateTime::fromMSecsSinceEpoch(integer(14), Qt::UTC)
+                                          : QDateTime();
+        return JournalEntry::operationFromName(text(1), &entry->operation) &&
+               JournalEntry::stateFromName(text(5), &entry->state);
+    }
+
 private:
     sqlite3_stmt* m_statement = nullptr;
     int m_result = SQLITE_ERROR;
+};
+
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+
+    static FileIdentity of(const QString& path)
+    {
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+            return {};
+        }
+        return {info.st_dev, info.st_ino, true};
+    }
+    bool operator==(const FileIdentity& other) const
+    {
+        return known && other.known && device == other.device && inode == other.inode;
+    }
 };
 
 } // namespace
@@ -86,6 +191,11 @@ struct Journal::Private {
     mutable QMutex mutex;
     sqlite3* db = nullptr;
     QString path;
+    OpenMode mode = OpenMode::CreateIfMissing;
+    FileIdentity file;
+    JournalOwner owner;
+    int busyTimeoutMs = DefaultBusyTimeoutMs;
+    int carriedOver = 0;
     mutable QString error;
 
     bool fail(const QString& what) const
@@ -100,14 +210,28 @@ struct Journal::Private {
                fail(QString("cannot run \"%1\"").arg(QString(sql).simplified().left(40)));
     }
 
-    /// The single integer a pragma or a count answers.
-    bool integer(const char* sql, qint64* value) const
+    /// The single value a pragma or a count answers.
+    bool value(const char* sql, qint64* number, QString* text = nullptr) const
     {
         Statement statement(db, sql);
         if (!statement.prepared() || sqlite3_step(statement.get()) != SQLITE_ROW) {
             return fail("cannot read the database");
         }
-        *value = statement.integer(0);
+        *number = statement.integer(0);
+        if (text) {
+            *text = statement.text(0);
+        }
+        return true;
+    }
+
+    bool inTransaction(const QByteArray& sql, const QString& what)
+    {
+        const QByteArray whole = "BEGIN IMMEDIATE;" + sql + "COMMIT;";
+        if (sqlite3_exec(db, whole.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+            fail(what);
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
         return true;
     }
 
@@ -116,34 +240,155 @@ struct Journal::Private {
         qint64 applicationId = 0;
         qint64 tables = 0;
         qint64 version = 0;
-        if (!integer("PRAGMA application_id", &applicationId) ||
-            !integer("SELECT count(*) FROM sqlite_master", &tables) ||
-            !integer("PRAGMA user_version", &version)) {
+        if (!value("PRAGMA application_id", &applicationId) ||
+            !value("SELECT count(*) FROM sqlite_master", &tables) ||
+            !value("PRAGMA user_version", &version)) {
             return false;
         }
+        const QByteArray stamp = "PRAGMA user_version = " + QByteArray::number(SchemaVersion) + ";";
         if (applicationId == 0 && tables == 0) {
-            const QByteArray create =
-                QByteArray("BEGIN IMMEDIATE;") + Schema + QByteArray("PRAGMA application_id = ") +
-                QByteArray::number(ApplicationId) +
-                ";PRAGMA user_version = " + QByteArray::number(SchemaVersion) + ";COMMIT;";
-            if (sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
-                fail("cannot create the journal's tables");
-                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            if (mode == OpenMode::ReadOnly) {
+                error = "the file is empty, not a payment journal";
                 return false;
             }
-            return true;
+            return inTransaction(QByteArray(Schema) + "PRAGMA application_id = " +
+                                     QByteArray::number(ApplicationId) + ";" + stamp,
+                                 "cannot create the journal's tables");
         }
         if (applicationId != ApplicationId) {
             error = "the file is another SQLite database, not a payment journal";
             return false;
         }
-        if (version != SchemaVersion) {
-            error = QString("the journal's schema version is %1, this plug-in reads %2")
+        if (version > SchemaVersion || version < 1) {
+            error = QString("the journal's schema version is %1, this build reads versions 1 to "
+                            "%2: it was written by a newer version of the plug-in")
                         .arg(version)
                         .arg(SchemaVersion);
             return false;
         }
+        if (version == SchemaVersion) {
+            return true;
+        }
+        if (mode == OpenMode::ReadOnly) {
+            error = QString("the journal's schema version is %1 and must be migrated to %2 by a "
+                            "till that writes it")
+                        .arg(version)
+                        .arg(SchemaVersion);
+            return false;
+        }
+        QByteArray climb;
+        for (qint64 step = version; step < SchemaVersion; ++step) {
+            climb += Migrations[step - 1];
+        }
+        return inTransaction(climb + stamp,
+                             QString("cannot migrate the journal from version %1 to %2")
+                                 .arg(version)
+                                 .arg(SchemaVersion));
+    }
+
+    bool openAt(const QString& where)
+    {
+        const int flags = SQLITE_OPEN_FULLMUTEX |
+                          (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY
+                                                      : SQLITE_OPEN_READWRITE) |
+                          (mode == OpenMode::CreateIfMissing ? SQLITE_OPEN_CREATE : 0);
+        if (sqlite3_open_v2(where.toUtf8().constData(), &db, flags, nullptr) != SQLITE_OK) {
+            fail("cannot open the file");
+            closeDb();
+            return false;
+        }
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, busyTimeoutMs);
+        bool ready = prepareSchema();
+        if (ready && mode != OpenMode::ReadOnly) {
+            // Write-ahead log, synced at every commit: a written entry survives a power cut.
+            qint64 unused = 0;
+            QString journalMode;
+            ready = value("PRAGMA journal_mode = WAL", &unused, &journalMode) &&
+                    execute("PRAGMA synchronous = FULL");
+            if (ready && journalMode != "wal") {
+                error = QString("the file system keeps the journal in mode \"%1\", not the "
+                                "write-ahead log it needs")
+                            .arg(journalMode);
+                ready = false;
+            }
+        }
+        if (!ready) {
+            closeDb();
+            return false;
+        }
+        file = FileIdentity::of(where);
         return true;
+    }
+
+    void closeDb()
+    {
+        sqlite3_close_v2(db);
+        db = nullptr;
+    }
+
+    bool readEntries(const QByteArray& where, QVector<JournalEntry>* out) const
+    {
+        const QByteArray sql = QByteArray("SELECT ") + Columns + " FROM operations " + where;
+        Statement statement(db, sql.constData());
+        if (!statement.prepared()) {
+            return fail("cannot read the journal");
+        }
+        int step = SQLITE_ROW;
+        while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+            JournalEntry entry;
+            if (!statement.readEntry(&entry)) {
+                error = QString("the entry %1 holds an unknown operation or state").arg(entry.id);
+                return false;
+            }
+            out->append(entry);
+        }
+        return step == SQLITE_DONE || fail("cannot read the journal");
+    }
+
+    /// Before a write: the file at the configured path must be the one open here, and this
+    /// handle's owner file must still be there. When either vanished (a folder deleted under
+    /// a running till), the journal is made anew at its path with every unsettled row.
+    bool ensureInPlace()
+    {
+        if (FileIdentity::of(path) == file && owner.holds()) {
+            return true;
+        }
+        QVector<JournalEntry> keep;
+        if (!readEntries(QByteArray("WHERE state NOT IN ") + Settled, &keep)) {
+            return false;
+        }
+        closeDb();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (!openAt(path)) {
+            return false;
+        }
+        for (const JournalEntry& entry : keep) {
+            Statement statement(db, CarryOver);
+            statement.bindEntry(entry);
+            if (!statement.prepared() || sqlite3_step(statement.get()) != SQLITE_DONE) {
+                return fail("cannot carry the unsettled entries over to the new journal");
+            }
+        }
+        carriedOver += keep.size();
+        QString ownerError;
+        return owner.take(path, &ownerError) || fail(ownerError);
+    }
+
+    /// Everything a write needs first: an open file in its place, and no injected fault.
+    bool writable()
+    {
+        if (!db) {
+            return fail("the journal is not open");
+        }
+        if (mode == OpenMode::ReadOnly) {
+            return fail("the journal is open read-only");
+        }
+        if (Journal::failingWrites.load() > 0 && Journal::failingWrites.fetch_sub(1) > 0) {
+            error = "cannot write to the journal: disk I/O error (injected)";
+            return false;
+        }
+        return ensureInPlace();
     }
 };
 
@@ -157,40 +402,30 @@ Journal::~Journal()
 bool Journal::open(const QString& path, OpenMode mode)
 {
     QMutexLocker lock(&d->mutex);
-    if (d->db) {
-        sqlite3_close_v2(d->db);
-        d->db = nullptr;
-    }
+    d->closeDb();
+    d->owner.release();
     d->path = path;
+    d->mode = mode;
+    d->carriedOver = 0;
     if (path.isEmpty()) {
         return d->fail("no path given");
     }
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX |
-                      (mode == OpenMode::CreateIfMissing ? SQLITE_OPEN_CREATE : 0);
-    if (sqlite3_open_v2(path.toUtf8().constData(), &d->db, flags, nullptr) != SQLITE_OK) {
-        d->fail("cannot open the file");
-        sqlite3_close_v2(d->db);
-        d->db = nullptr;
+    if (!d->openAt(path)) {
         return false;
     }
-    sqlite3_extended_result_codes(d->db, 1);
-    sqlite3_busy_timeout(d->db, BusyTimeoutMs);
-    // Write-ahead log, synced at every commit: a written entry survives a power cut.
-    qint64 unused = 0;
-    const bool ready = d->prepareSchema() && d->integer("PRAGMA journal_mode = WAL", &unused) &&
-                       d->execute("PRAGMA synchronous = FULL");
-    if (!ready) {
-        sqlite3_close_v2(d->db);
-        d->db = nullptr;
+    QString ownerError;
+    if (mode != OpenMode::ReadOnly && !d->owner.take(path, &ownerError)) {
+        d->closeDb();
+        return d->fail(ownerError);
     }
-    return ready;
+    return true;
 }
 
 void Journal::close()
 {
     QMutexLocker lock(&d->mutex);
-    sqlite3_close_v2(d->db);
-    d->db = nullptr;
+    d->closeDb();
+    d->owner.release();
 }
 
 bool Journal::isOpen() const
@@ -211,13 +446,44 @@ QString Journal::errorString() const
     return d->error;
 }
 
+QString Journal::owner() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->db && d->mode != OpenMode::ReadOnly ? d->owner.token() : QString();
+}
+
+bool Journal::isOwnerAlive(const QString& owner) const
+{
+    QMutexLocker lock(&d->mutex);
+    if (d->db && d->mode != OpenMode::ReadOnly && owner == d->owner.token()) {
+        return true;
+    }
+    return JournalOwner::isAlive(d->path, owner);
+}
+
+void Journal::setBusyTimeout(int milliseconds)
+{
+    QMutexLocker lock(&d->mutex);
+    d->busyTimeoutMs = milliseconds < 0 ? DefaultBusyTimeoutMs : milliseconds;
+    if (d->db) {
+        sqlite3_busy_timeout(d->db, d->busyTimeoutMs);
+    }
+}
+
+int Journal::carriedOver() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->carriedOver;
+}
+
 bool Journal::record(JournalEntry* entry)
 {
     QMutexLocker lock(&d->mutex);
-    if (!d->db) {
-        return d->fail("the journal is not open");
+    if (!d->writable()) {
+        return false;
     }
-    entry->changed = QDateTime::currentDateTimeUtc();
+    entry->owner = d->owner.token();
+    entry->changed = wallClock();
     if (!entry->created.isValid()) {
         entry->created = entry->changed;
     }
@@ -225,70 +491,120 @@ bool Journal::record(JournalEntry* entry)
     if (!statement.prepared()) {
         return d->fail("cannot write to the journal");
     }
-    statement.bind(1, entry->id);
-    statement.bind(2, JournalEntry::operationName(entry->operation));
-    statement.bind(3, entry->amount);
-    statement.bind(4, qint64(entry->currency));
-    statement.bind(5, entry->paymentId);
-    statement.bind(6, JournalEntry::stateName(entry->state));
-    statement.bind(7, entry->providerStatus);
-    statement.bind(8, entry->messageKey);
-    statement.bind(9, entry->created.toMSecsSinceEpoch());
-    statement.bind(10, entry->changed.toMSecsSinceEpoch());
-    statement.bind(11, entry->ownerPid);
-    statement.bind(12, entry->ownerStart);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE || sqlite3_changes(d->db) != 1) {
+    statement.bindEntry(*entry);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot write to the journal");
+    }
+    if (sqlite3_changes(d->db) != 1) {
+        d->error = QString("the entry %1 belongs to another till's journal handle").arg(entry->id);
+        return false;
     }
     return true;
 }
 
-bool Journal::entries(QVector<JournalEntry>* out, bool openOnly) const
+bool Journal::claim(JournalEntry* seen, JournalEntry::State state)
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->writable()) {
+        return false;
+    }
+    const QDateTime now = wallClock();
+    Statement statement(d->db, "UPDATE operations SET owner = ?1, state = ?2, changed_ms = ?3 "
+                               "WHERE id = ?4 AND owner = ?5 AND state = ?6");
+    if (!statement.prepared()) {
+        return d->fail("cannot claim a journal entry");
+    }
+    statement.bind(1, d->owner.token());
+    statement.bind(2, JournalEntry::stateName(state));
+    statement.bind(3, now.toMSecsSinceEpoch());
+    statement.bind(4, seen->id);
+    statement.bind(5, seen->owner);
+    statement.bind(6, JournalEntry::stateName(seen->state));
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+        return d->fail("cannot claim a journal entry");
+    }
+    if (sqlite3_changes(d->db) != 1) {
+        d->error = QString("the entry %1 was taken by another recovery").arg(seen->id);
+        return false;
+    }
+    seen->owner = d->owner.token();
+    seen->state = state;
+    seen->changed = now;
+    return true;
+}
+
+bool Journal::resolve(const QString& id, const QString& note)
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->writable()) {
+        return false;
+    }
+    const qint64 now = wallClock().toMSecsSinceEpoch();
+    Statement statement(d->db, "UPDATE operations SET state = 'resolved', note = ?1, "
+                               "resolved_ms = ?2, changed_ms = ?2 "
+                               "WHERE id = ?3 AND state = 'attention'");
+    if (!statement.prepared()) {
+        return d->fail("cannot resolve a journal entry");
+    }
+    statement.bind(1, note);
+    statement.bind(2, now);
+    statement.bind(3, id);
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+        return d->fail("cannot resolve a journal entry");
+    }
+    if (sqlite3_changes(d->db) != 1) {
+        d->error = QString("no entry %1 waits for a person").arg(id);
+        return false;
+    }
+    return true;
+}
+
+bool Journal::entries(QVector<JournalEntry>* out, bool unsettledOnly) const
 {
     QMutexLocker lock(&d->mutex);
     out->clear();
     if (!d->db) {
         return d->fail("the journal is not open");
     }
-    const QByteArray sql = QByteArray(SelectColumns) +
-                           (openOnly ? "WHERE state IN ('sending', 'waiting') " : "") +
-                           "ORDER BY created_ms DESC, rowid DESC";
-    Statement statement(d->db, sql.constData());
-    if (!statement.prepared()) {
-        return d->fail("cannot read the journal");
-    }
-    int step = SQLITE_ROW;
-    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        JournalEntry entry;
-        entry.id = statement.text(0);
-        entry.amount = statement.integer(2);
-        entry.currency = int(statement.integer(3));
-        entry.paymentId = statement.text(4);
-        entry.providerStatus = statement.text(6);
-        entry.messageKey = statement.text(7);
-        entry.created = QDateTime::fromMSecsSinceEpoch(statement.integer(8), Qt::UTC);
-        entry.changed = QDateTime::fromMSecsSinceEpoch(statement.integer(9), Qt::UTC);
-        entry.ownerPid = statement.integer(10);
-        entry.ownerStart = statement.integer(11);
-        if (!JournalEntry::operationFromName(statement.text(1), &entry.operation) ||
-            !JournalEntry::stateFromName(statement.text(5), &entry.state)) {
-            d->error = QString("the entry %1 holds an unknown operation or state").arg(entry.id);
-            return false;
-        }
-        out->append(entry);
-    }
-    return step == SQLITE_DONE || d->fail("cannot read the journal");
+    return d->readEntries(
+        (unsettledOnly ? QByteArray("WHERE state NOT IN ") + Settled : QByteArray()) +
+            " ORDER BY created_ms DESC, rowid DESC",
+        out);
 }
 
-int Journal::removeClosedBefore(const QDateTime& before)
+bool Journal::latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const
 {
     QMutexLocker lock(&d->mutex);
     if (!d->db) {
-        d->fail("the journal is not open");
+        return d->fail("the journal is not open");
+    }
+    QVector<JournalEntry> found;
+    const QByteArray where = QString("WHERE owner_pid = %1 AND owner_start = %2 AND created_ms >= "
+                                     "%3 ORDER BY created_ms DESC, rowid DESC LIMIT 1")
+                                 .arg(pid)
+                                 .arg(start)
+                                 .arg(since.toMSecsSinceEpoch())
+                                 .toLatin1();
+    if (!d->readEntries(where, &found)) {
+        return false;
+    }
+    if (found.isEmpty()) {
+        d->error = "no entry of this process";
+        return false;
+    }
+    *out = found.first();
+    return true;
+}
+
+int Journal::removeSettledBefore(const QDateTime& before)
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->writable()) {
         return -1;
     }
-    Statement statement(d->db, "DELETE FROM operations WHERE state NOT IN ('sending', 'waiting') "
-                               "AND changed_ms < ?1");
+    const QByteArray sql =
+        QByteArray("DELETE FROM operations WHERE state IN ") + Settled + " AND changed_ms < ?1";
+    Statement statement(d->db, sql.constData());
     if (!statement.prepared()) {
         d->fail("cannot clean the journal");
         return -1;

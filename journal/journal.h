@@ -2,9 +2,12 @@
 
 #include "journalentry.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QVector>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 namespace oxlenpay {
@@ -13,32 +16,60 @@ namespace oxlenpay {
 /// money, written before each request leaves so that a crash loses none of them.
 ///
 /// Every write is committed and synced before it returns. One object may be used
-/// from several threads; several processes may share one file.
+/// from several threads; several processes may share one file. A handle opened for
+/// writing owns the rows it writes (see JournalOwner) and changes no row it does not
+/// own: another handle's row is taken over with claim(), once that handle is gone.
 class Journal {
 public:
-    enum class OpenMode { CreateIfMissing, ExistingOnly };
+    enum class OpenMode { CreateIfMissing, ExistingOnly, ReadOnly };
+    /// The schema this build writes; older files are migrated forward when opened.
+    static constexpr int SchemaVersion = 2;
+
+    /// The wall clock of the rows' times: a simulation moves it to test the purge.
+    static inline std::function<QDateTime()> wallClock = [] {
+        return QDateTime::currentDateTimeUtc();
+    };
+    /// Fault seam: the next this many writes (of any handle) fail as a full disk would.
+    static inline std::atomic<int> failingWrites{0};
 
     Journal();
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    /// Opens the database at `path`, creating its tables in a new or empty file.
-    /// False, with the reason in errorString(), for anything that is not a journal.
+    /// Opens the database at `path`, creating its tables in a new or empty file and
+    /// migrating an older one. False, with the reason in errorString(), for anything
+    /// that is not a journal this build can read.
     bool open(const QString& path, OpenMode mode = OpenMode::CreateIfMissing);
     void close();
     bool isOpen() const;
     QString path() const;
     /// Why the last call that returned false failed.
     QString errorString() const;
+    /// This handle's name in the rows' owner column; empty for a read-only handle.
+    QString owner() const;
+    /// True while the handle named `owner` (this one included) is open somewhere.
+    bool isOwnerAlive(const QString& owner) const;
+    /// How long a write waits for another process's transaction; negative: the default.
+    void setBusyTimeout(int milliseconds);
+    /// Rows carried over since the file vanished from its path and was made anew.
+    int carriedOver() const;
 
-    /// Writes a new entry or the change of a known one; sets `changed` (and a missing
-    /// `created`) to now. The creation time and the operation of a known entry stay.
+    /// Writes a new entry of this handle or the change of one it owns; sets `changed`
+    /// (and a missing `created`) to now and `owner` to this handle. False when the row
+    /// belongs to another handle or cannot be written.
     bool record(JournalEntry* entry);
-    /// The entries, newest first; only the open ones when `openOnly`.
-    bool entries(QVector<JournalEntry>* out, bool openOnly) const;
-    /// Deletes the closed entries last changed before `before`; their number, or -1.
-    int removeClosedBefore(const QDateTime& before);
+    /// Takes over `seen` as it was read, in state `state`: false, and nothing changed,
+    /// when another handle changed or claimed it since.
+    bool claim(JournalEntry* seen, JournalEntry::State state);
+    /// Settles an Attention row by hand. False when there is no such row in that state.
+    bool resolve(const QString& id, const QString& note);
+    /// The entries, newest first; only those not settled when `unsettledOnly`.
+    bool entries(QVector<JournalEntry>* out, bool unsettledOnly) const;
+    /// The newest entry written by process `pid` (started at `start`) at or after `since`.
+    bool latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const;
+    /// Deletes the settled entries last changed before `before`; their number, or -1.
+    int removeSettledBefore(const QDateTime& before);
 
 private:
     struct Private;

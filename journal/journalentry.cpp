@@ -15,13 +15,15 @@ constexpr std::array<std::pair<JournalEntry::Operation, const char*>, 4> Operati
     {JournalEntry::Operation::Fiscal, "fiscal"},
 }};
 
-constexpr std::array<std::pair<JournalEntry::State, const char*>, 6> StateNames{{
+constexpr std::array<std::pair<JournalEntry::State, const char*>, 8> StateNames{{
     {JournalEntry::State::Sending, "sending"},
     {JournalEntry::State::Waiting, "waiting"},
     {JournalEntry::State::Done, "done"},
     {JournalEntry::State::Declined, "declined"},
     {JournalEntry::State::Reversed, "reversed"},
     {JournalEntry::State::Unknown, "unknown"},
+    {JournalEntry::State::Attention, "attention"},
+    {JournalEntry::State::Resolved, "resolved"},
 }};
 
 template <typename Table, typename Value> QString nameOf(const Table& table, Value value)

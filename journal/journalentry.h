@@ -11,8 +11,10 @@ namespace oxlenpay {
 struct JournalEntry {
     enum class Operation { Sale, Reversal, PartialReversal, Fiscal };
     /// Sending: written before the request leaves. Waiting: its answer came, it is polled.
-    /// The others are closed: the answer has gone back to the host.
-    enum class State { Sending, Waiting, Done, Declined, Reversed, Unknown };
+    /// Both belong to an operation under way. The host has had its answer for the others:
+    /// Unknown rows are recovery's work (a status, then the action the row needs);
+    /// Attention rows only a status or a person can settle; the rest are settled.
+    enum class State { Sending, Waiting, Done, Declined, Reversed, Unknown, Attention, Resolved };
 
     QString id; ///< the sale's "transaction_id", a fresh UUID for the others
     Operation operation = Operation::Sale;
@@ -24,11 +26,22 @@ struct JournalEntry {
     QString messageKey;
     QDateTime created;
     QDateTime changed;
-    /// The process that runs the operation: a live owner's rows are never recovered.
+    /// The journal handle that works on the row; a row is taken over only once that
+    /// handle's lock is free (its process is gone, or it closed the journal).
+    QString owner;
+    /// The process that wrote the row, so a till can find its own operation again.
     qint64 ownerPid = 0;
     qint64 ownerStart = 0;
+    /// What the person who settled an Attention row by hand wrote, and when.
+    QString note;
+    QDateTime resolved;
 
     bool isOpen() const { return state == State::Sending || state == State::Waiting; }
+    bool isSettled() const
+    {
+        return state == State::Done || state == State::Declined || state == State::Reversed ||
+               state == State::Resolved;
+    }
 
     static QString operationName(Operation operation);
     static QString stateName(State state);

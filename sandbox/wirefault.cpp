@@ -12,7 +12,7 @@ const QStringList& wireFaultNames()
     static const QStringList names = {
         "none",     "error", "http-500", "failed", "lost",          "slow", "trickle",
         "not-json", "array", "empty",    "no-id",  "success-no-id", "huge",
-        "reset",    "empty-object", "folded",
+        "reset",    "empty-object", "folded", "gateway",
     };
     return names;
 }
@@ -116,6 +116,12 @@ Delivery shapedReply(int httpStatus, const QJsonObject& answer, WireFault fault,
                        "\tContent-Type: text/html; charset=utf-8\n"
                        "Date: Wed, 10 May 2023 14:58:08 GMT\n\n" +
                        delivery.body;
+        break;
+    case WireFault::Gateway:
+        delivery.status = 502;
+        delivery.body = "<html><head><title>502 Bad Gateway</title></head><body><center><h1>502 "
+                        "Bad Gateway</h1></center></body></html>";
+        delivery.contentType = "text/html";
         break;
     case WireFault::Huge:
         delivery = withChanges({{"padding", QString(5 * 1024 * 1024, 'x')}});

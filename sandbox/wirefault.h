@@ -28,6 +28,7 @@ enum class WireFault {
     Reset,            // not carried out: the connection is reset before any answer
     EmptyObject,      // carried out, answered with an empty JSON object
     Folded,           // carried out, answered with folded (tab-led) header lines
+    Gateway,          // carried out, then a gateway answers 502 with an HTML page
 };
 
 /// The names of the control API and of the tokens, in the order of the enumeration.

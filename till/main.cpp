@@ -121,6 +121,12 @@ int main(int argc, char* argv[])
     }
 
     till::Outcome outcome;
+    if (command.name == "journal" && command.resolve) {
+        if (!till::resolveEntry(command.resolvedId, command.note, &outcome, &error)) {
+            return fail(BadUsage, error);
+        }
+        return print(outcome, command.json);
+    }
     if (command.name == "journal") {
         if (!till::journalListing(command.openOnly, &outcome, &error)) {
             return fail(BadUsage, error);

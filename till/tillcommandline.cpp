@@ -27,7 +27,7 @@ const QHash<QString, CommandOptions>& optionTable()
         {"cancel", {{"--rrn"}, {"--amount", "--currency"}}},
         {"fiscal", {{"--rrn", "--qr"}, {}}},
         {"info", {{}, {}}},
-        {"journal", {{}, {}, {"--open", "--json"}}},
+        {"journal", {{}, {"--note"}, {"--open", "--json"}}},
         {"recover", {{}, {}, {"--json"}}},
         {"check-config", {{}, {}}},
     };
@@ -67,15 +67,20 @@ QString usage(const QString& command)
     }
     if (command == "journal") {
         return "usage: oxlenpay-till [global options] journal [--open] [--json]\n"
+               "       oxlenpay-till [global options] journal resolve ID --note TEXT\n"
                "Lists the payment journal, newest first: every operation sent to the provider, "
                "its ids, state and message key.\n"
-               "--open lists only the entries not settled (sending, waiting, unknown).\n";
+               "--open lists only the entries not settled: sending and waiting (under way), "
+               "unknown (recovery works on it) and attention (a person must settle it).\n"
+               "resolve settles an attention entry by hand, once its payment was checked with "
+               "the provider: the note and the time are kept. Exit status 2 for any other "
+               "entry.\n";
     }
     if (command == "recover") {
         return "usage: oxlenpay-till [global options] recover [--json]\n"
-               "Finishes what a crashed till left open in the journal: a sale that may have "
-               "been charged is reversed, the others are looked up. Exit status 4 while any "
-               "entry is not settled.\n";
+               "Works on every journal entry not settled whose till is gone: a sale that may "
+               "have been charged is reversed, the others are looked up. Exit status 4 while "
+               "any entry is not settled (attention entries included), 0 when none is left.\n";
     }
     if (command == "check-config") {
         return "usage: oxlenpay-till [global options] check-config [FILE]\n"
@@ -100,6 +105,7 @@ QString usage(const QString& command)
            "  fiscal --rrn ID --qr URL\n"
            "  info\n"
            "  journal [--open] [--json]\n"
+           "  journal resolve ID --note TEXT\n"
            "  recover [--json]\n"
            "  check-config [FILE]\n"
            "\n"
@@ -179,6 +185,15 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->checkedFile = option;
             continue;
         }
+        if (command->name == "journal" && option == "resolve" && !command->resolve) {
+            command->resolve = true;
+            if (i + 1 >= arguments.size() || arguments[i + 1].startsWith('-')) {
+                *error = "journal resolve needs the ID of the entry";
+                return false;
+            }
+            command->resolvedId = arguments[++i];
+            continue;
+        }
         if (accepted.flags.contains(option)) {
             command->openOnly |= option == "--open";
             command->json |= option == "--json";
@@ -195,6 +210,8 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
         seen.insert(option);
         if (option == "--token") {
             command->token = text;
+        } else if (option == "--note") {
+            command->note = text;
         } else if (option == "--rrn") {
             command->rrn = text;
         } else if (option == "--qr") {
@@ -219,6 +236,15 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             *error = QString("%1 needs %2").arg(command->name, option);
             return false;
         }
+    }
+    if (command->resolve != seen.contains("--note") || (command->resolve && command->openOnly)) {
+        *error = command->resolve ? "journal resolve takes --note TEXT and nothing else"
+                                  : "--note goes with journal resolve ID";
+        return false;
+    }
+    if (command->resolve && command->note.trimmed().isEmpty()) {
+        *error = "journal resolve needs a note that says how the entry was settled";
+        return false;
     }
     return true;
 }

@@ -26,6 +26,9 @@ struct TillCommand {
     QString rrn;
     QString qr;
     bool openOnly = false; // journal --open
+    bool resolve = false;  // journal resolve ID --note TEXT
+    QString resolvedId;
+    QString note;
     QString checkedFile;   // check-config FILE
     bool help = false;
     bool version = false;

@@ -3,6 +3,7 @@
 #include "amount.h"
 #include "config.h"
 #include "journal.h"
+#include "processidentity.h"
 #include "settings.h"
 
 #include <QJsonArray>
@@ -22,7 +23,41 @@ QString timeText(const QDateTime& time)
 
 bool isSettled(const QString& state)
 {
-    return state == "done" || state == "declined" || state == "reversed";
+    JournalEntry::State value = JournalEntry::State::Sending;
+    JournalEntry entry;
+    if (!JournalEntry::stateFromName(state, &value)) {
+        return false;
+    }
+    entry.state = value;
+    return entry.isSettled();
+}
+
+bool openExisting(oxlenpay::Journal* journal, const QString& path,
+                  oxlenpay::Journal::OpenMode mode, QString* error)
+{
+    if (path.isEmpty()) {
+        *error =
+            QString("the journal is turned off (%1 is empty)").arg(oxlenpay::settings::Journal);
+        return false;
+    }
+    if (!journal->open(path, mode)) {
+        *error = QString("cannot read the journal %1: %2").arg(path, journal->errorString());
+        return false;
+    }
+    return true;
+}
+
+ResultState resultOf(JournalEntry::State state)
+{
+    switch (state) {
+    case JournalEntry::State::Done:
+        return ResultState::Approved;
+    case JournalEntry::State::Declined:
+    case JournalEntry::State::Reversed:
+        return ResultState::Declined;
+    default:
+        return ResultState::Unknown;
+    }
 }
 
 QString orDash(const QString& text)
@@ -41,7 +76,10 @@ QJsonObject entryJson(const JournalEntry& entry)
             {"providerStatus", entry.providerStatus},
             {"key", entry.messageKey},
             {"created", entry.created.toString(Qt::ISODateWithMs)},
-            {"changed", entry.changed.toString(Qt::ISODateWithMs)}};
+            {"changed", entry.changed.toString(Qt::ISODateWithMs)},
+            {"note", entry.note},
+            {"resolved", entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs)
+                                                  : QString()}};
 }
 
 QString entryLine(const JournalEntry& entry)
@@ -54,7 +92,10 @@ QString entryLine(const JournalEntry& entry)
         .arg(orDash(entry.paymentId), -14)
         .arg(JournalEntry::stateName(entry.state), -9)
         .arg(orDash(entry.messageKey), -22)
-        .arg(entry.id);
+        .arg(entry.id) +
+           (entry.state == JournalEntry::State::Resolved
+                ? QString("      resolved %1: %2\n").arg(timeText(entry.resolved), entry.note)
+                : QString());
 }
 
 } // namespace
@@ -77,13 +118,10 @@ bool journalListing(bool openOnly, Outcome* outcome, QString* error)
     const QString path = journalPath();
     oxlenpay::Journal journal;
     QVector<JournalEntry> entries;
-    if (path.isEmpty()) {
-        *error =
-            QString("the journal is turned off (%1 is empty)").arg(oxlenpay::settings::Journal);
+    if (!openExisting(&journal, path, oxlenpay::Journal::OpenMode::ReadOnly, error)) {
         return false;
     }
-    if (!journal.open(path, oxlenpay::Journal::OpenMode::ExistingOnly) ||
-        !journal.entries(&entries, false)) {
+    if (!journal.entries(&entries, false)) {
         *error = QString("cannot read the journal %1: %2").arg(path, journal.errorString());
         return false;
     }
@@ -112,6 +150,68 @@ bool journalListing(bool openOnly, Outcome* outcome, QString* error)
     outcome->customJson = {{"operation", "journal"}, {"journal", path}, {"entries", rows}};
     outcome->customReceipt = text;
     return true;
+}
+
+bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error)
+{
+    const QString path = journalPath();
+    oxlenpay::Journal journal;
+    if (!openExisting(&journal, path, oxlenpay::Journal::OpenMode::ExistingOnly, error)) {
+        return false;
+    }
+    if (!journal.resolve(id, note.trimmed())) {
+        *error = QString("cannot resolve %1: %2").arg(id, journal.errorString());
+        return false;
+    }
+    outcome->operation = "resolve";
+    outcome->state = ResultState::Approved;
+    outcome->customJson = {{"operation", "resolve"}, {"id", id}, {"note", note.trimmed()}};
+    outcome->customReceipt = QString("==== RESOLVE ===========================\n") +
+                             receiptLine("Entry", id) + receiptLine("Note", note.trimmed());
+    return true;
+}
+
+namespace {
+
+bool ownRow(const QDateTime& since, JournalEntry* row, bool* journalOn)
+{
+    const QString path = journalPath();
+    *journalOn = !path.isEmpty();
+    oxlenpay::Journal journal;
+    const oxlenpay::ProcessIdentity self = oxlenpay::ProcessIdentity::current();
+    return *journalOn && journal.open(path, oxlenpay::Journal::OpenMode::ReadOnly) &&
+           journal.latestOf(self.pid, self.startTicks, since, row);
+}
+
+} // namespace
+
+void settleFromJournal(const QDateTime& since, Outcome* outcome)
+{
+    JournalEntry row;
+    bool journalOn = false;
+    if (ownRow(since, &row, &journalOn)) {
+        outcome->state = resultOf(row.state);
+        outcome->transactionId = row.id;
+        if (!row.paymentId.isEmpty()) {
+            outcome->paymentId = row.paymentId;
+        }
+        return;
+    }
+    // No row: with a journal, the plug-in refused before anything was sent; without one,
+    // a failure cannot be told from an unknown outcome.
+    if (!outcome->answer.isSuccess()) {
+        outcome->state = journalOn ? ResultState::Declined : ResultState::Unknown;
+    }
+}
+
+QString operationReference(const QDateTime& since)
+{
+    JournalEntry row;
+    bool journalOn = false;
+    if (!ownRow(since, &row, &journalOn)) {
+        return QString();
+    }
+    return row.paymentId.isEmpty() ? "none yet (transaction " + row.id + ")" : row.paymentId;
 }
 
 bool recoverJournal(QObject* plugin, Outcome* outcome, QString* error)

@@ -2,6 +2,7 @@
 
 #include "tilloutcome.h"
 
+#include <QDateTime>
 #include <QString>
 
 class QObject;
@@ -15,6 +16,19 @@ QString journalPath();
 /// `journal`: the entries, newest first; with `openOnly` those not settled (sending,
 /// waiting, unknown). False, with the reason, when the journal cannot be read.
 bool journalListing(bool openOnly, Outcome* outcome, QString* error);
+
+/// `journal resolve ID --note TEXT`: settles an entry that waits for a person. False, with
+/// the reason, when there is no such entry in that state.
+bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error);
+
+/// How the operation this process started at `since` ended, as its journal row says:
+/// the state and the ids are taken from there. Without a journal, or without a row (the
+/// plug-in refused before sending), the answer's success alone decides.
+void settleFromJournal(const QDateTime& since, Outcome* outcome);
+
+/// The payment id (or, before one is known, the transaction id) of the operation this
+/// process started at `since`, for a message on a forced exit; empty when there is none.
+QString operationReference(const QDateTime& since);
 
 /// `recover`: the plug-in finishes what a gone process left open; the outcome tells what
 /// became of each entry and is unknown (exit 4) while any entry is not settled.

@@ -1,9 +1,5 @@
 #include "tilllog.h"
 
-#include "waitprogress.h"
-
-#include <QRegularExpression>
-
 #include <cstdio>
 
 namespace till {
@@ -13,22 +9,8 @@ namespace {
 TillCommand::Verbosity currentVerbosity = TillCommand::Verbosity::Normal;
 void (*beforeLogLine)() = nullptr;
 
-// The plug-in names the payment of a wait it closes out or gives up; a forced exit
-// repeats it, so the cashier knows what to look up.
-void notePaymentId(const QString& text)
-{
-    static const QRegularExpression named(
-        "Оплата (\\S+) (?:не подтверждена|отменена)|по платежу (\\S+)");
-    const QRegularExpressionMatch match = named.match(text);
-    if (match.hasMatch()) {
-        const QString id = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-        WaitProgress::notePaymentId(id);
-    }
-}
-
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    notePaymentId(text);
     const bool shown =
         currentVerbosity == TillCommand::Verbosity::Verbose
             ? type != QtDebugMsg

@@ -3,6 +3,7 @@
 #include "amount.h"
 #include "config.h"
 #include "settings.h"
+#include "tilljournal.h"
 #include "waitprogress.h"
 
 #include <QImage>
@@ -62,11 +63,13 @@ Outcome TillOperations::waitFor(
     const QString& operation, const PaymentProcessingRequest& request,
     PaymentProcessingAnswer (BasicPaymentProcessing::*call)(const PaymentProcessingRequest&))
 {
-    WaitProgress progress(operation, waitLimitMs(), m_processing);
+    const QDateTime since = QDateTime::currentDateTimeUtc();
+    WaitProgress progress(operation, waitLimitMs(), m_processing, since);
     Outcome outcome = Outcome::ofAnswer(operation, (m_processing->*call)(request));
     outcome.amountAsked = request.sum;
     outcome.currency = request.currencyCode;
     outcome.paymentId = request.rrn;
+    settleFromJournal(since, &outcome);
     return outcome;
 }
 
@@ -101,7 +104,8 @@ Outcome TillOperations::fiscal(const QString& rrn, const QString& qr)
     const QVariantMap message{
         {"messagetype", "sendofddata"},
         {"payload", QVariantMap{{"rrn", rrn}, {"fiscalData", QVariantMap{{"qr", qr}}}}}};
-    WaitProgress progress("fiscal", waitLimitMs(), m_processing);
+    WaitProgress progress("fiscal", waitLimitMs(), m_processing,
+                          QDateTime::currentDateTimeUtc());
     return Outcome::ofFiscal(m_processing->sendEnqueuedMessage(message), rrn, qr);
 }
 

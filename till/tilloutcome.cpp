@@ -1,7 +1,6 @@
 #include "tilloutcome.h"
 
 #include "amount.h"
-#include "outcomekeys.h"
 
 namespace till {
 
@@ -50,10 +49,7 @@ Outcome Outcome::ofAnswer(const QString& operation, const PaymentProcessingAnswe
     Outcome outcome;
     outcome.operation = operation;
     outcome.answer = answer;
-    outcome.state = answer.isSuccess() ? ResultState::Approved
-                    : oxlenpay::isUnknownOutcomeKey(answer.getMessage().key())
-                        ? ResultState::Unknown
-                        : ResultState::Declined;
+    outcome.state = answer.isSuccess() ? ResultState::Approved : ResultState::Declined;
     return outcome;
 }
 
@@ -107,7 +103,9 @@ QJsonObject Outcome::json() const
             {"rrn", answer.getRRN()},
             {"terminalId", answer.getTerminalId()},
             {"paymentMethod", int(answer.getPaymentMethod())},
-            {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())}};
+            {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())},
+            {"transactionId", transactionId},
+            {"paymentId", knownPaymentId()}};
 }
 
 QString Outcome::receipt() const
@@ -146,6 +144,9 @@ QString Outcome::receipt() const
         text += line("Code", QString::number(answer.getCode()));
     }
     if (state == ResultState::Unknown) {
+        if (!transactionId.isEmpty()) {
+            text += line("Transaction id", transactionId);
+        }
         text += line("To do", whatToDo(operation));
     }
     return text;

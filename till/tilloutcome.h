@@ -21,7 +21,8 @@ struct Outcome {
     PaymentProcessingAnswer answer;
     qint32 amountAsked = 0; // hundredths; 0 when none was given
     qint32 currency = 0;
-    QString paymentId; // the payment a refund, cancel or fiscal link was about
+    QString paymentId;     // the payment the operation was about, once known
+    QString transactionId; // the journal's id of the operation
     QString link;      // the fiscal link handed over
 
     /// For operations without a money answer (info): rendered elsewhere.

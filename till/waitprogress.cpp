@@ -1,6 +1,7 @@
 #include "waitprogress.h"
 
 #include "basicpaymentprocessing.h"
+#include "tilljournal.h"
 #include "tilllog.h"
 
 #include <csignal>
@@ -69,7 +70,7 @@ void say(const char* text)
 
 } // namespace
 
-void WaitProgress::notePaymentId(const QString& id)
+void WaitProgress::noteReference(const QString& id)
 {
     const QByteArray bytes = id.toUtf8().left(sizeof knownPaymentId - 1);
     paymentIdKnown.store(false, std::memory_order_release);
@@ -79,9 +80,9 @@ void WaitProgress::notePaymentId(const QString& id)
 }
 
 WaitProgress::WaitProgress(const QString& operation, qint64 limitMs,
-                           BasicPaymentProcessing* processing)
+                           BasicPaymentProcessing* processing, const QDateTime& since)
     : m_operation(operation), m_limitMs(limitMs), m_terminal(isatty(STDERR_FILENO) == 1),
-      m_processing(processing)
+      m_processing(processing), m_since(since)
 {
     interrupts = 0;
     paymentIdKnown = false;
@@ -132,6 +133,10 @@ void WaitProgress::watchInterrupts()
 {
     char byte = 0;
     while (read(interruptPipe[0], &byte, 1) == 1 && byte == InterruptByte) {
+        const QString reference = operationReference(m_since);
+        if (!reference.isEmpty()) {
+            noteReference(reference);
+        }
         if (m_processing && m_processing->interruptPayment()) {
             say("\nCtrl-C: the plug-in stops waiting now; a sale left open is cancelled with the "
                 "provider. Its answer follows.\nPress Ctrl-C again to quit at once (the outcome "

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
 #include <atomic>
@@ -14,18 +15,20 @@ namespace till {
 /// While an operation waits for the provider: a one-line progress display on stderr
 /// (when it is a terminal) and the Ctrl-C handling. The first Ctrl-C asks the plug-in
 /// to stop waiting (its answer, the close-out's, is then printed); a second one exits
-/// with status 130 at once, naming the payment when one is known.
+/// with status 130 at once, naming the payment (or the transaction) that the journal
+/// holds for the operation begun at `since`.
 class WaitProgress {
 public:
-    WaitProgress(const QString& operation, qint64 limitMs, BasicPaymentProcessing* processing);
+    WaitProgress(const QString& operation, qint64 limitMs, BasicPaymentProcessing* processing,
+                 const QDateTime& since);
     ~WaitProgress();
     WaitProgress(const WaitProgress&) = delete;
     WaitProgress& operator=(const WaitProgress&) = delete;
 
-    /// Remembers the payment a plug-in log line named, for the message of a forced exit.
-    static void notePaymentId(const QString& id);
-
 private:
+    /// Remembers what the journal names for the message of a forced exit.
+    static void noteReference(const QString& reference);
+
     void showProgress();
     void watchInterrupts();
 
@@ -33,6 +36,7 @@ private:
     qint64 m_limitMs;
     bool m_terminal;
     BasicPaymentProcessing* m_processing;
+    QDateTime m_since;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_done = false;

@@ -204,6 +204,7 @@ CurlResult performExchange(const CurlRequest& request)
     result.httpStatus = int(status);
 
     const bool requestSent = requestBytes > 0 && uploaded >= curl_off_t(request.body.size());
+    result.requestSent = requestSent;
     if (code == CURLE_OK && (status < 100 || status > 599)) {
         // libcurl took something for a status line that names no HTTP status.
         result.error = RestClient::BadAnswer;

@@ -21,6 +21,8 @@ struct CurlResult {
     /// The request went out whole and no usable answer came back: the server may have
     /// carried it out.
     bool uploadedButAborted = false;
+    /// The whole request went out, whatever came back.
+    bool requestSent = false;
     QByteArray answer;
     /// libcurl's own description, for the log; never holds a header or body.
     QString detail;

@@ -4,6 +4,7 @@
 #include "networklogging.h"
 #include "trustedcertificates.h"
 
+#include <QJsonObject>
 #include <QJsonParseError>
 
 class RestClientPrivate {
@@ -70,6 +71,23 @@ bool isLoopback(const QUrl& url)
     return true;
 }
 
+// A non-2xx answer is the provider's own error answer only when it carries a non-zero
+// "error_code"; whatever else it says, it is never a success. A gateway's 5xx page after
+// the whole request went out means the provider may have carried it out and its answer
+// was lost on the way; any other status (a proxy's 4xx, a redirect) proves nothing was done.
+void classifyErrorStatus(RestClientPrivate* d, bool requestSent)
+{
+    const QJsonObject object = d->answer.object();
+    const QJsonValue code = object.value("error_code");
+    const bool providerError = d->answer.isObject() && code.toInt(0) != 0;
+    if (providerError) {
+        return;
+    }
+    d->error = RestClient::HttpStatus;
+    d->answer = QJsonDocument();
+    d->uploadedButAborted = requestSent && d->httpStatus >= 500;
+}
+
 } // namespace
 
 RestClient::RestClient(QObject* parent) : QObject(parent), d(new RestClientPrivate) {}
@@ -115,10 +133,8 @@ bool RestClient::send(int operation, const QUrl& url, const QJsonDocument& docum
     if (d->error == NoError) {
         QJsonParseError parseError{};
         d->answer = QJsonDocument::fromJson(exchange.answer, &parseError);
-        // An error status counts as an answer only when it carries the provider's JSON object.
-        if (d->httpStatus >= 300 && !d->answer.isObject()) {
-            d->error = HttpStatus;
-            d->answer = QJsonDocument();
+        if (d->httpStatus < 200 || d->httpStatus >= 300) {
+            classifyErrorStatus(d.data(), exchange.requestSent);
         }
     }
     if (d->error != NoError) {

@@ -76,9 +76,9 @@ TEST(Journal, KeepsEntriesAcrossReopeningAndCleansOldClosedOnes)
     ASSERT_EQ(open.size(), 1);
     EXPECT_EQ(open[0].id, "second");
 
-    EXPECT_EQ(journal.removeClosedBefore(QDateTime::currentDateTimeUtc().addDays(-1)), 0);
+    EXPECT_EQ(journal.removeSettledBefore(QDateTime::currentDateTimeUtc().addDays(-1)), 0);
     // Only the closed entry goes, however old the open one is.
-    EXPECT_EQ(journal.removeClosedBefore(QDateTime::currentDateTimeUtc().addSecs(60)), 1);
+    EXPECT_EQ(journal.removeSettledBefore(QDateTime::currentDateTimeUtc().addSecs(60)), 1);
     ASSERT_TRUE(journal.entries(&all, false));
     ASSERT_EQ(all.size(), 1);
     EXPECT_EQ(all[0].id, "second");
@@ -164,7 +164,7 @@ TEST(Journal, MissingFilesAndPlacesAreNamed)
     EXPECT_FALSE(journal.open(QString()));
     JournalEntry e = entry("x", State::Sending);
     EXPECT_FALSE(journal.record(&e));
-    EXPECT_EQ(journal.removeClosedBefore(QDateTime::currentDateTimeUtc()), -1);
+    EXPECT_EQ(journal.removeSettledBefore(QDateTime::currentDateTimeUtc()), -1);
 }
 
 TEST(ProcessIdentity, TellsARunningProcessFromAGoneOne)

@@ -112,4 +112,47 @@ TEST_P(MalformedAnswer, EndsAsAFailureWithItsMessage)
 
 INSTANTIATE_TEST_SUITE_P(FirstAndLater, MalformedAnswer, ::testing::Bool());
 
+// A status other than 2xx is never a success, whatever its body says; only the provider's
+// own error object is an answer, and only a 5xx after the whole request may hide one.
+TEST(ErrorStatus, IsAnErrorAnswerALostAnswerOrAFailure)
+{
+    auto reply = [](const QByteArray& status, const QByteArray& type, const QByteArray& body) {
+        return RawHttpServer::Reply{"HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+                                        "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                        "\r\n\r\n" + body,
+                                    Then::Close};
+    };
+    const QByteArray success = R"({"error_code":0,"payment_status":"SUCCESS","payment_id":"p"})";
+    const QByteArray refusal = R"({"error_code":1001,"error_message":"bad signature"})";
+    struct Case {
+        const char* name;
+        RawHttpServer::Reply reply;
+        int error;
+        bool uploadedButAborted;
+    };
+    // clang-format off
+    const QList<Case> cases = {
+        {"the provider's error object on a 401", reply("401 Unauthorized", "application/json", refusal), 0, false},
+        {"the provider's error object on a 500", reply("500 Internal", "application/json", refusal), 0, false},
+        {"a gateway's 502 page", reply("502 Bad Gateway", "text/html", "<html>Bad gateway</html>"), RestClient::HttpStatus, true},
+        {"a gateway's 504 without a body", reply("504 Gateway Timeout", "text/html", ""), RestClient::HttpStatus, true},
+        {"a 500 carrying a success", reply("500 Internal", "application/json", success), RestClient::HttpStatus, true},
+        {"a redirect carrying a success", reply("302 Found", "application/json", success), RestClient::HttpStatus, false},
+        {"a proxy's 403 page", reply("403 Forbidden", "text/html", "<html>denied</html>"), RestClient::HttpStatus, false},
+        {"a 404 with error_code 0", reply("404 Not Found", "application/json", R"({"error_code":0})"), RestClient::HttpStatus, false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawHttpServer server;
+        server.script({c.reply});
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(4, QUrl(server.url("/payment")), QJsonDocument(QJsonObject{{"a", 1}}), {});
+        EXPECT_EQ(client.error(), c.error);
+        EXPECT_EQ(client.isUploadedButAborted(), c.uploadedButAborted);
+        EXPECT_EQ(client.jsonAnswer().isNull(), c.error != 0);
+    }
+}
+
 } // namespace

@@ -106,13 +106,13 @@ TEST_F(RestClientTest, ErrorStatusWithJsonIsAnAnswerWithoutIsAFailure)
     EXPECT_EQ(client->httpStatus(), 401);
     EXPECT_EQ(client->jsonAnswer().object().value("error_code").toInt(), 1001);
 
-    sandbox->api().injectFault("payment", WireFault::ServerError);
-    auto failed = exchange(Post, "/payment", sale("x", "t2"));
-    EXPECT_EQ(failed->error(), RestClient::HttpStatus);
-    EXPECT_FALSE(failed->isUploadedButAborted());
-    EXPECT_EQ(failed->errorText().key(), "restClientHttpStatus");
-    EXPECT_TRUE(failed->errorText().ru().contains("500"));
-    EXPECT_TRUE(failed->jsonAnswer().isNull());
+    // A gateway's page after the provider carried the payment out: its answer was lost.
+    sandbox->api().injectFault("payment", WireFault::Gateway);
+    auto gateway = exchange(Post, "/payment", sale("settle-1", "t2"));
+    EXPECT_EQ(gateway->error(), RestClient::HttpStatus);
+    EXPECT_TRUE(gateway->isUploadedButAborted());
+    EXPECT_TRUE(gateway->errorText().ru().contains("502"));
+    EXPECT_TRUE(gateway->jsonAnswer().isNull());
 }
 
 TEST_F(RestClientTest, OversizedAnswerIsRefused)
