@@ -249,12 +249,15 @@ bool recoverJournal(QObject* plugin, Outcome* outcome, QString* error)
         } else if (!key.isEmpty()) {
             line += " (" + key + ")";
         }
-        if (after == "unknown") {
-            line +=
-                item.value("operation").toString() == "sale"
-                    ? "\n    check with the provider: transaction " + item.value("id").toString()
-                    : "\n    check with the provider: payment " +
-                          item.value("paymentId").toString();
+        const QString reference = item.value("paymentId").toString().isEmpty()
+                                      ? "transaction " + item.value("id").toString()
+                                      : "payment " + item.value("paymentId").toString();
+        if (after == "attention") {
+            line += "\n    needs a person: check with the provider: " + reference +
+                    "\n    then: oxlenpay-till journal resolve " + item.value("id").toString() +
+                    " --note \"what was found\"";
+        } else if (after == "unknown") {
+            line += "\n    recovery goes on with it: " + reference;
         }
         text += line + '\n';
     }

@@ -4,10 +4,10 @@
 
 #include "journal.h"
 #include "paymentprocessingrequest.h"
-#include "processidentity.h"
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -42,11 +42,12 @@ protected:
         return entries;
     }
 
-    /// An open entry of a process that is gone.
-    static void seed(Operation operation, const QString& paymentId, State state = State::Waiting)
+    /// A row of a till that is gone: written by a handle that is closed again.
+    static QString seed(Operation operation, const QString& paymentId,
+                        State state = State::Waiting)
     {
         Journal journal;
-        ASSERT_TRUE(journal.open(journalPath())) << journal.errorString().toStdString();
+        EXPECT_TRUE(journal.open(journalPath())) << journal.errorString().toStdString();
         JournalEntry entry;
         entry.id = QString("seeded-%1").arg(++seeded);
         entry.operation = operation;
@@ -54,7 +55,30 @@ protected:
         entry.currency = 398;
         entry.paymentId = paymentId;
         entry.state = state;
-        ASSERT_TRUE(journal.record(&entry));
+        EXPECT_TRUE(journal.record(&entry));
+        return entry.id;
+    }
+
+    static JournalEntry row(const QString& id)
+    {
+        for (const JournalEntry& entry : rows()) {
+            if (entry.id == id) {
+                return entry;
+            }
+        }
+        ADD_FAILURE() << "no row " << id.toStdString();
+        return {};
+    }
+
+    /// Settles a row that a case left for a person, so the next case finds only its own.
+    void closeByHand(const QString& id)
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.open(journalPath()));
+        JournalEntry entry = row(id);
+        if (!entry.isSettled() && journal.claim(&entry, State::Attention)) {
+            EXPECT_TRUE(journal.resolve(id, "checked"));
+        }
     }
 
     int sentTo(const QString& suffix) const
@@ -106,6 +130,7 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
         State state;
         QString key;
         QString paymentId;
+        int failingWrites = 0; // from the moment the request leaves
     };
     // The payment's own answer and six polls still pending, then what the close-out gets.
     auto pendingThen = [](const ScriptedReply& closeOut) {
@@ -129,7 +154,7 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
         {"a sale never sent", sale, Operation::Sale, {refused}, State::Declined, "networkError",
          ""},
         {"a sale whose answer is lost", sale, Operation::Sale, {ScriptedReply::lost()},
-         State::Unknown, "requestUploadedButAborted", ""},
+         State::Attention, "requestUploadedButAborted", ""},
         {"a sale pending to the end, closed out", sale, Operation::Sale,
          pendingThen(json(answer("REVERSED"))), State::Reversed, "paymentReversed", "pay-1"},
         {"a sale whose close-out is refused", sale, Operation::Sale,
@@ -137,7 +162,15 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
         {"a full reversal", reversal, Operation::Reversal, {json(answer("REVERSED"))},
          State::Done, "", "pay-1"},
         {"a partial reversal whose answer is lost", partial, Operation::PartialReversal,
-         {ScriptedReply::lost()}, State::Unknown, "requestOutcomeUnknown", "pay-1"},
+         {ScriptedReply::lost()}, State::Attention, "requestOutcomeUnknown", "pay-1"},
+        {"a partial reversal answered for another payment", partial, Operation::PartialReversal,
+         {json(answer("PARTIAL_CANCELLED", "pay-2"))}, State::Attention, "requestIncorrectAnswer",
+         "pay-1"},
+        {"a full reversal answered for another payment", reversal, Operation::Reversal,
+         {json(answer("REVERSED", "pay-2"))}, State::Unknown, "requestIncorrectAnswer", "pay-1"},
+        {"an approved sale whose close cannot be written is reversed", sale, Operation::Sale,
+         {json(answer("SUCCESS")), json(answer("REVERSED"))}, State::Reversed,
+         "paymentNotRecordedReversed", "pay-1", 4},
         {"a fiscal link confirmed", fiscal, Operation::Fiscal, {json(answer("SUCCESS"))},
          State::Done, "", "pay-1"},
         {"a fiscal link without its own answer", fiscal, Operation::Fiscal,
@@ -154,6 +187,7 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
         transport.respond([&](const SentRequest&) {
             if (transport.sent().size() == before + 1) {
                 stateWhenSent = JournalEntry::stateName(rows().first().state);
+                Journal::failingWrites = c.failingWrites;
             }
             return replies.size() > 1 ? replies.takeFirst() : replies.first();
         });
@@ -227,52 +261,58 @@ TEST_F(JournalTest, AnEmptyPathTurnsTheJournalOffWithOneWarning)
     EXPECT_FALSE(QFile::exists(journalPath()));
 }
 
-TEST_F(JournalTest, RecoveryFinishesWhatAGoneProcessLeftOpen)
+TEST_F(JournalTest, RecoveryWorksOnEveryRowThatIsNotSettled)
 {
     const QJsonObject refusal{{"error_code", 1012}, {"error_message", "not allowed"}};
     struct Case {
         const char* name;
         Operation operation;
         QString paymentId;
+        State seeded;
         QJsonObject status;   // what a status request answers
         QJsonObject reversal; // what a reversal answers
         State state;
-        QString key;
         int statusRequests;
         int reversals;
     };
     const QJsonObject none;
     // clang-format off
     const QList<Case> cases = {
-        {"a charged sale is reversed", Operation::Sale, "pay-1", answer("SUCCESS"),
-         answer("REVERSED"), State::Reversed, "paymentReversed", 1, 1},
-        {"a pending sale is reversed", Operation::Sale, "pay-1", answer("PENDING"),
-         answer("REVERSED"), State::Reversed, "paymentReversed", 1, 1},
-        {"a sale whose reversal is refused", Operation::Sale, "pay-1", answer("SUCCESS"), refusal,
-         State::Unknown, "requestOutcomeUnknown", 1, 1},
-        {"a declined sale", Operation::Sale, "pay-1", answer("FAILED"), none, State::Declined,
-         "requestStatusFailed", 1, 0},
-        {"a sale already reversed", Operation::Sale, "pay-1", answer("REVERSED"), none,
-         State::Reversed, "paymentReversed", 1, 0},
-        {"a sale without a payment id", Operation::Sale, "", none, none, State::Unknown,
-         "requestOutcomeUnknown", 0, 0},
-        {"a sale the provider does not know", Operation::Sale, "pay-1", refusal, none,
-         State::Unknown, "requestOutcomeUnknown", 1, 0},
-        {"a full reversal that went through", Operation::Reversal, "pay-1", answer("REVERSED"),
-         none, State::Done, "", 1, 0},
-        {"a full reversal not seen", Operation::Reversal, "pay-1", answer("SUCCESS"), none,
-         State::Unknown, "requestOutcomeUnknown", 1, 0},
-        {"a partial reversal", Operation::PartialReversal, "pay-1", answer("PARTIAL_CANCELLED"),
-         none, State::Unknown, "requestOutcomeUnknown", 1, 0},
+        {"a charged sale is reversed", Operation::Sale, "pay-1", State::Waiting, answer("SUCCESS"),
+         answer("REVERSED"), State::Reversed, 1, 1},
+        {"a pending sale is reversed", Operation::Sale, "pay-1", State::Sending, answer("PENDING"),
+         answer("REVERSED"), State::Reversed, 1, 1},
+        {"a failed close-out is reversed at last", Operation::Sale, "pay-1", State::Unknown,
+         answer("PENDING"), answer("REVERSED"), State::Reversed, 1, 1},
+        {"a reversal not confirmed yet stays recovery's work", Operation::Sale, "pay-1",
+         State::Unknown, answer("SUCCESS"), answer("PROCESSING"), State::Unknown, 1, 1},
+        {"a reversal that is refused needs a person", Operation::Sale, "pay-1", State::Waiting,
+         answer("SUCCESS"), refusal, State::Attention, 1, 1},
+        {"a declined sale", Operation::Sale, "pay-1", State::Waiting, answer("FAILED"), none,
+         State::Declined, 1, 0},
+        {"a sale already reversed", Operation::Sale, "pay-1", State::Unknown, answer("REVERSED"),
+         none, State::Reversed, 1, 0},
+        {"a sale left unknown by choice is only looked up", Operation::Sale, "pay-1",
+         State::Attention, answer("SUCCESS"), none, State::Attention, 1, 0},
+        {"a sale without a payment id needs a person", Operation::Sale, "", State::Sending, none,
+         none, State::Attention, 0, 0},
+        {"a sale the provider does not know", Operation::Sale, "pay-1", State::Waiting, refusal,
+         none, State::Attention, 1, 0},
+        {"a full reversal that went through", Operation::Reversal, "pay-1", State::Waiting,
+         answer("REVERSED"), none, State::Done, 1, 0},
+        {"a full reversal not carried out", Operation::Reversal, "pay-1", State::Unknown,
+         answer("SUCCESS"), none, State::Attention, 1, 0},
+        {"a partial reversal is never sent again", Operation::PartialReversal, "pay-1",
+         State::Waiting, answer("PARTIAL_CANCELLED"), none, State::Attention, 1, 0},
         {"a partial reversal of a failed sale", Operation::PartialReversal, "pay-1",
-         answer("FAILED"), none, State::Declined, "requestStatusFailed", 1, 0},
-        {"a fiscal link", Operation::Fiscal, "pay-1", none, none, State::Declined,
-         "fiscalNotConfirmed", 0, 0},
+         State::Attention, answer("FAILED"), none, State::Declined, 1, 0},
+        {"a fiscal link", Operation::Fiscal, "pay-1", State::Waiting, none, none, State::Declined,
+         0, 0},
     };
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        seed(c.operation, c.paymentId);
+        const QString id = seed(c.operation, c.paymentId, c.seeded);
         answerByPath(c.status, c.reversal);
         const int sentBefore = transport.sent().size();
         const int statusBefore = sentTo("/payment/status");
@@ -280,29 +320,28 @@ TEST_F(JournalTest, RecoveryFinishesWhatAGoneProcessLeftOpen)
         QVector<oxlenpay::Interface::RecoveredEntry> recovered;
         QString error;
         ASSERT_TRUE(client.recoverJournal(&recovered, &error)) << error.toStdString();
-        ASSERT_EQ(recovered.size(), 1);
-        EXPECT_EQ(JournalEntry::stateName(recovered[0].after.state),
-                  JournalEntry::stateName(c.state));
-        EXPECT_EQ(recovered[0].after.messageKey, c.key);
-        EXPECT_EQ(JournalEntry::stateName(rows().first().state), JournalEntry::stateName(c.state));
+        const auto item = std::find_if(recovered.begin(), recovered.end(),
+                                       [&](const auto& r) { return r.before.id == id; });
+        ASSERT_NE(item, recovered.end());
+        EXPECT_EQ(JournalEntry::stateName(item->after.state), JournalEntry::stateName(c.state));
+        EXPECT_EQ(JournalEntry::stateName(row(id).state), JournalEntry::stateName(c.state));
         EXPECT_EQ(sentTo("/payment/status") - statusBefore, c.statusRequests);
         EXPECT_EQ(sentTo("/payment/reversal") - reversalsBefore, c.reversals);
         EXPECT_EQ(transport.sent().size() - sentBefore, c.statusRequests + c.reversals);
+        closeByHand(id);
     }
 }
 
-TEST_F(JournalTest, RecoveryLeavesOpenWhatItCannotFinish)
+TEST_F(JournalTest, RecoveryLeavesALiveTillsRowsAndWhatItCannotLookUp)
 {
-    // A row of this very process, and one whose status cannot be had.
-    Journal journal;
-    ASSERT_TRUE(journal.open(journalPath()));
-    JournalEntry mine;
-    mine.id = "running-here";
-    mine.paymentId = "pay-9";
-    mine.ownerPid = oxlenpay::ProcessIdentity::current().pid;
-    mine.ownerStart = oxlenpay::ProcessIdentity::current().startTicks;
-    ASSERT_TRUE(journal.record(&mine));
-    seed(Operation::Sale, "pay-1");
+    // A row whose till still runs (its handle open), and one whose status cannot be had.
+    Journal live;
+    ASSERT_TRUE(live.open(journalPath()));
+    JournalEntry running;
+    running.id = "running-elsewhere";
+    running.paymentId = "pay-9";
+    ASSERT_TRUE(live.record(&running));
+    const QString gone = seed(Operation::Sale, "pay-1");
     transport.script({ScriptedReply::failure(tr::Tr("networkError", "refused"))});
 
     QVector<oxlenpay::Interface::RecoveredEntry> recovered;
@@ -310,55 +349,74 @@ TEST_F(JournalTest, RecoveryLeavesOpenWhatItCannotFinish)
     ASSERT_TRUE(client.recoverJournal(&recovered, &error));
     ASSERT_EQ(recovered.size(), 2);
     EXPECT_TRUE(recovered[0].note.contains("still runs")); // the oldest first
-    EXPECT_TRUE(recovered[1].after.isOpen());
+    EXPECT_TRUE(recovered[0].after.isOpen());
     EXPECT_TRUE(recovered[1].note.contains("no status from the provider"));
-    EXPECT_EQ(transport.sent().size(), 1); // only the gone process's row was looked up
-    QVector<JournalEntry> open;
-    ASSERT_TRUE(journal.entries(&open, true));
-    EXPECT_EQ(open.size(), 2);
+    // Only the gone till's row was looked up: once as it was taken over, once more a
+    // polling period later.
+    EXPECT_EQ(transport.sent().size(), 2);
+    EXPECT_EQ(row(gone).state, State::Unknown) << "taken over, and still recovery's work";
+    EXPECT_EQ(row("running-elsewhere").state, State::Sending);
+    EXPECT_FALSE(live.record(&recovered[1].after)) << "a row taken over is no longer the old owner's";
 }
 
-TEST_F(JournalTest, RecoveryIsBoundedForAllEntries)
+TEST_F(JournalTest, RecoveryEndsByItsDeadlineWhateverTheProviderDoes)
 {
-    makeClient("[OxlenPay]\nmerchantServiceId = 5001\nfrequency = 1000\npayDuration = 600000\n");
-    for (int i = 0; i < 3; ++i) {
+    makeClient("[OxlenPay]\nmerchantServiceId = 5001\nfrequency = 1000\ntimeout = 7000\n");
+    for (int i = 0; i < 5; ++i) {
         seed(Operation::Sale, "pay-1");
     }
-    answerByPath(answer("PENDING"), answer("PROCESSING"));
+    // The provider never answers: each exchange takes its whole time-out.
+    transport.respond([&](const SentRequest& sent) {
+        clock.advance(std::chrono::milliseconds(sent.timeout));
+        return ScriptedReply::failure(tr::Tr("restClientTimeout", "timeout"));
+    });
     QVector<oxlenpay::Interface::RecoveredEntry> recovered;
     QString error;
     ASSERT_TRUE(client.recoverJournal(&recovered, &error));
-    ASSERT_EQ(recovered.size(), 3);
     EXPECT_EQ(clock.elapsedMs(), 30000);
-    // The first reversal is polled at 0, 1, ... 30 s; the time is then up for the others.
-    EXPECT_EQ(sentTo("/payment/status"), 1 + 31);
-    EXPECT_EQ(sentTo("/payment/reversal"), 1);
-    EXPECT_TRUE(recovered[0].note.contains("did not settle"));
-    EXPECT_TRUE(recovered[1].note.contains("time for recovery is up"));
-    EXPECT_TRUE(recovered[2].note.contains("time for recovery is up"));
-    EXPECT_EQ(rows().size(), 3);
-    for (const JournalEntry& row : rows()) {
-        EXPECT_TRUE(row.isOpen());
+    QList<qint64> timeouts;
+    for (const SentRequest& sent : transport.sent()) {
+        timeouts << sent.timeout;
     }
+    EXPECT_EQ(timeouts, QList<qint64>({7000, 7000, 7000, 7000, 2000}));
 }
 
-TEST_F(JournalTest, TheFirstMoneyOperationRecoversOnceBeforeItIsSent)
+TEST_F(JournalTest, RecoveryRunsOnlyInTheIdleTimeOfAWait)
 {
+    makeClient("[OxlenPay]\nmerchantServiceId = 5001\nfrequency = 1000\npayDuration = 60000\n");
     seed(Operation::Sale, "pay-old");
-    answerByPath(answer("SUCCESS", "pay-old"), answer("REVERSED", "pay-old"),
-                 answer("SUCCESS", "pay-new"));
-    EXPECT_TRUE(client.payment(request).success);
-    seed(Operation::Sale, "pay-old");
+    // The old payment's lookups are slow (4 s against a 10 s time-out); the new sale
+    // settles at its third poll.
+    int polls = 0;
+    transport.respond([&](const SentRequest& sent) {
+        const QString path = sent.url.path();
+        if (sent.body.value("payment_id").toString() == "pay-old") {
+            clock.advance(std::chrono::milliseconds(qMin<qint64>(sent.timeout, 4000)));
+            return sent.timeout < 4000 ? ScriptedReply::failure(tr::Tr("restClientTimeout", "t"))
+                                       : ScriptedReply::json(answer("REVERSED", "pay-old"));
+        }
+        if (path.endsWith("/payment/status")) {
+            return ScriptedReply::json(answer(++polls == 3 ? "SUCCESS" : "PENDING", "pay-new"));
+        }
+        return ScriptedReply::json(answer("PENDING", "pay-new"));
+    });
     EXPECT_TRUE(client.payment(request).success);
 
-    QStringList paths;
+    QStringList what;
     for (const SentRequest& sent : transport.sent()) {
-        paths << sent.url.path().section("/merchant", 1);
+        what << QString("%1 %2 %3 %4")
+                    .arg(VirtualClock::msBetween(transport.sent().first().at, sent.at))
+                    .arg(sent.url.path().section("/merchant", 1))
+                    .arg(sent.body.value("payment_id").toString())
+                    .arg(sent.timeout);
     }
-    EXPECT_EQ(paths, QStringList({"/payment/status", "/payment/reversal", "/payment", "/payment"}));
-    const QStringList lines = log.of("oxlenpay").filter("Журнал: sale seeded-");
-    ASSERT_EQ(lines.size(), 1);
-    EXPECT_TRUE(lines[0].contains("платеж pay-old: waiting -> reversed paymentReversed"));
+    // The sale's own request leaves first; the old row is looked up once, in the second
+    // idle gap, its time-out cut to that gap; the polls keep their period.
+    EXPECT_EQ(what, QStringList({"0 /payment  10000", "0 /payment/status pay-new 10000",
+                                 "0 /payment/status pay-old 1000",
+                                 "1000 /payment/status pay-new 10000",
+                                 "2000 /payment/status pay-new 10000"}));
+    EXPECT_EQ(row(rows().last().id).state, State::Unknown) << "left for a later gap";
 }
 
 } // namespace

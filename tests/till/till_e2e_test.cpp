@@ -14,7 +14,8 @@ TEST_F(TillEndToEnd, SaleSettlesAfterPolls)
     const QJsonObject json = run.json();
     EXPECT_EQ(json.keys(),
               QStringList({"additionalInfo", "code", "message", "operation", "outcome",
-                           "paymentMethod", "rrn", "status", "success", "terminalId"}));
+                           "paymentId", "paymentMethod", "rrn", "status", "success", "terminalId",
+                           "transactionId"}));
     EXPECT_EQ(json.value("outcome").toString(), "approved");
     EXPECT_EQ(json.value("operation").toString(), "sale");
     EXPECT_TRUE(json.value("success").isBool());

@@ -84,7 +84,7 @@ TEST_F(TillJournal, AKilledSaleIsReversedByTheNextTill)
                                              "  nothing was left open\n");
 }
 
-TEST_F(TillJournal, AKilledPartialRefundIsListedAsUnknown)
+TEST_F(TillJournal, AKilledPartialRefundWaitsForAPerson)
 {
     const QString config = writeConfig("partial.conf", "frequency = 200\npayDuration = 60000\n");
     const QString paid = sale("instant", "15.00");
@@ -96,11 +96,11 @@ TEST_F(TillJournal, AKilledPartialRefundIsListedAsUnknown)
 
     const TillRun recovered = till({"recover"}, config);
     EXPECT_EQ(recovered.exitCode, 4) << recovered.out.toStdString();
-    EXPECT_TRUE(recovered.out.contains("sending -> unknown (requestOutcomeUnknown)"));
+    EXPECT_TRUE(recovered.out.contains("sending -> attention")) << recovered.out.toStdString();
     EXPECT_TRUE(recovered.out.contains(("check with the provider: payment " + paid).toUtf8()));
     const QJsonObject row = newest(config);
     EXPECT_EQ(row.value("operation").toString(), "partialReversal");
-    EXPECT_EQ(row.value("state").toString(), "unknown");
+    EXPECT_EQ(row.value("state").toString(), "attention");
     EXPECT_EQ(row.value("amount").toString(), "5.00");
     EXPECT_EQ(payment(paid).value("refunded").toInt(), 500) << "nothing more was returned";
 }
@@ -122,8 +122,21 @@ TEST_F(TillJournal, ASaleKilledBeforeItsAnswerNamesItsTransaction)
     EXPECT_TRUE(
         recovered.out.contains(("check with the provider: transaction " + transactionId).toUtf8()))
         << recovered.out.toStdString();
-    // Still listed for the operator once recovery has named it.
-    EXPECT_EQ(journal(config, true).first().toObject().value("state").toString(), "unknown");
+    // Listed for a person once recovery has named it, and never purged until one resolves it.
+    EXPECT_EQ(journal(config, true).first().toObject().value("state").toString(), "attention");
+    const TillRun wrong = till({"journal", "resolve", "no-such-id", "--note", "x"}, config);
+    EXPECT_EQ(wrong.exitCode, 2);
+    const TillRun resolved = till({"journal", "resolve", transactionId, "--note",
+                                   "charged at the provider; goods handed over"},
+                                  config);
+    EXPECT_EQ(resolved.exitCode, 0) << resolved.err.toStdString();
+    EXPECT_EQ(till({"journal", "resolve", transactionId, "--note", "again"}, config).exitCode, 2);
+    const QJsonObject row = newest(config);
+    EXPECT_EQ(row.value("state").toString(), "resolved");
+    EXPECT_EQ(row.value("note").toString(), "charged at the provider; goods handed over");
+    EXPECT_FALSE(row.value("resolved").toString().isEmpty());
+    EXPECT_TRUE(till({"journal"}, config).out.contains("goods handed over"));
+    EXPECT_EQ(till({"recover"}, config).exitCode, 0);
 }
 
 TEST_F(TillJournal, NothingIsSentWithoutAJournal)
@@ -144,9 +157,11 @@ TEST_F(TillJournal, EveryClosedEntryAgreesWithWhatTheTillWasTold)
     const QString config = writeConfig("agree.conf", "payDuration = 200\ntimeout = 1500\n");
     const QStringList tokens = {"settle-1", "instant", "decline", "failed",   "error",
                                 "pending",  "lost",    "slow",    "not-json", "array",
-                                "empty",    "no-id",   "huge",    "http-500"};
+                                "empty",    "no-id",   "huge",    "http-500", "gateway"};
     const QHash<QString, QStringList> statesOf = {
-        {"approved", {"done"}}, {"declined", {"declined", "reversed"}}, {"unknown", {"unknown"}}};
+        {"approved", {"done"}},
+        {"declined", {"declined", "reversed"}},
+        {"unknown", {"unknown", "attention"}}};
     for (const QString& token : tokens) {
         SCOPED_TRACE(token.toStdString());
         const TillRun run = till({"--json", "sale", "--amount", "2.50", "--token", token}, config);
@@ -165,9 +180,9 @@ TEST_F(TillJournal, EveryClosedEntryAgreesWithWhatTheTillWasTold)
             EXPECT_EQ(payment(rrn).value("transaction_id").toString(), row.value("id").toString());
         }
     }
-    EXPECT_EQ(journal(config, true).size(), 7)
-        << "the lost, slow, oversized, not-JSON, array, empty and id-less sales are unknown: "
-           "each reached the provider and its answer could not be read";
+    EXPECT_EQ(journal(config, true).size(), 9)
+        << "the lost, slow, oversized, not-JSON, array, empty, id-less and two 5xx sales are "
+           "unknown: each reached the provider and its answer could not be read";
 
     // Nothing secret is written down: neither the scanned token nor the signing key.
     EXPECT_EQ(till({"sale", "--amount", "1.00", "--token", "instant-wallet-7731"}, config).exitCode,
