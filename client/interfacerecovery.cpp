@@ -81,7 +81,7 @@ bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* erro
         bool owedWork = false;
         for (const RecoveredEntry& item : pass) {
             changed = changed || item.after.state != item.before.state;
-            owedWork = owedWork || (item.after.state == State::Unknown && journal->isMine(item.after));
+            owedWork = owedWork || item.after.state == State::Unknown;
             const auto known = position.constFind(item.before.id);
             if (known == position.constEnd()) {
                 position.insert(item.before.id, recovered->size());
@@ -187,6 +187,12 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
     const RequestResult status = sendWithin(PaymentStatus, body, deadline, exchangeCapMs);
     if (!status.success && status.errorCode == 0) {
         *note = "no status from the provider: " + status.message.ru();
+        return entry;
+    }
+    if (status.success &&
+        (status.getRrn() != entry.paymentId || status.getPaymentStatus().isEmpty())) {
+        // A lost answer, or one about another payment, says nothing about this one.
+        *note = "no status from the provider: its answer was lost or named another payment";
         return entry;
     }
     if (!status.success) {

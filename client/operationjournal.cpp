@@ -119,7 +119,7 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
         return true;
     }
     for (int attempt = 1; attempt < FinishTries; ++attempt) {
-        if (m_journal.record(row)) {
+        if (write(row)) {
             noteCarriedOver();
             return true;
         }
@@ -132,7 +132,7 @@ bool OperationJournal::save(JournalEntry* row)
     if (!isEnabled()) {
         return true;
     }
-    if (!m_journal.record(row)) {
+    if (!write(row)) {
         m_logger->error(QString("Журнал платежей %1: запись %2 не сохранена (%3): %4")
                             .arg(path(), row->id, JournalEntry::stateName(row->state),
                                  m_journal.errorString()));
@@ -140,6 +140,14 @@ bool OperationJournal::save(JournalEntry* row)
     }
     noteCarriedOver();
     return true;
+}
+
+bool OperationJournal::write(JournalEntry* row)
+{
+    // An operation under way keeps its row; one that ended unsettled gives it up, so the
+    // recovery of any till (this one's waits, the timer's `recover`) can take it.
+    const bool release = !row->isOpen() && !row->isSettled() && !row->owner.isEmpty();
+    return release ? m_journal.recordAndRelease(row) : m_journal.record(row);
 }
 
 JournalEntry::State OperationJournal::closedState(const JournalEntry& row,

@@ -37,6 +37,7 @@ public:
     /// durable, after a few tries: the host must then not hear of money moved.
     bool finish(JournalEntry* row, const RequestResult& result);
     /// Writes any change of `row`; false, with the failure logged, when it could not.
+    /// A row left unsettled is given up in the same write, for any recovery to take.
     bool save(JournalEntry* row);
 
     /// The state that stands for a result handed back to the host.
@@ -54,6 +55,7 @@ public:
 
 private:
     RequestResult unavailable(const QString& reason) const;
+    bool write(JournalEntry* row);
     void noteCarriedOver();
 
     Log4Qt::Logger* m_logger;

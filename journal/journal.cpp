@@ -502,6 +502,38 @@ bool Journal::record(JournalEntry* entry)
     return true;
 }
 
+bool Journal::recordAndRelease(JournalEntry* entry)
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->writable()) {
+        return false;
+    }
+    const QDateTime now = wallClock();
+    Statement statement(d->db, "UPDATE operations SET payment_id = ?1, state = ?2, "
+                               "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
+                               "owner = '' WHERE id = ?6 AND owner = ?7");
+    if (!statement.prepared()) {
+        return d->fail("cannot write to the journal");
+    }
+    statement.bind(1, entry->paymentId);
+    statement.bind(2, JournalEntry::stateName(entry->state));
+    statement.bind(3, entry->providerStatus);
+    statement.bind(4, entry->messageKey);
+    statement.bind(5, now.toMSecsSinceEpoch());
+    statement.bind(6, entry->id);
+    statement.bind(7, d->owner.token());
+    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+        return d->fail("cannot write to the journal");
+    }
+    if (sqlite3_changes(d->db) != 1) {
+        d->error = QString("the entry %1 is not this handle's to write").arg(entry->id);
+        return false;
+    }
+    entry->changed = now;
+    entry->owner.clear();
+    return true;
+}
+
 bool Journal::claim(JournalEntry* seen, JournalEntry::State state)
 {
     QMutexLocker lock(&d->mutex);

@@ -59,6 +59,9 @@ public:
     /// (and a missing `created`) to now and `owner` to this handle. False when the row
     /// belongs to another handle or cannot be written.
     bool record(JournalEntry* entry);
+    /// Writes the change of a row this handle owns and gives the row up in the same write,
+    /// so that any recovery may take it next: for rows whose operation has ended unsettled.
+    bool recordAndRelease(JournalEntry* entry);
     /// Takes over `seen` as it was read, in state `state`: false, and nothing changed,
     /// when another handle changed or claimed it since.
     bool claim(JournalEntry* seen, JournalEntry::State state);

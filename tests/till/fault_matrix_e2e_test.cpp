@@ -109,7 +109,7 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault)
     };
     const QStringList faults = {
         "none", "connection refused", "untrusted certificate", "certificate for another host",
-        "reset", "lost", "trickle", "slow", "http-500", "array", "empty-object", "not-json",
+        "reset", "lost", "trickle", "slow", "http-500", "gateway", "array", "empty-object", "not-json",
         "error", "failed", "folded", "huge", "pending", "failed poll", "polls keep failing",
         "success-no-id poll",
     };
