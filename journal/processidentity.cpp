@@ -36,9 +36,4 @@ ProcessIdentity ProcessIdentity::current()
     return {pid, startTicksOf(pid)};
 }
 
-bool ProcessIdentity::isAlive() const
-{
-    return pid > 0 && startTicksOf(pid) == startTicks;
-}
-
 } // namespace oxlenpay

@@ -1,10 +1,9 @@
 // The journal's own reader and writer: entries kept across reopening, old ones
 // cleaned, and damaged or foreign files refused with a reason, never a crash.
 #include "journal.h"
-#include "processidentity.h"
 
+#include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -167,19 +166,72 @@ TEST(Journal, MissingFilesAndPlacesAreNamed)
     EXPECT_EQ(journal.removeSettledBefore(QDateTime::currentDateTimeUtc()), -1);
 }
 
-TEST(ProcessIdentity, TellsARunningProcessFromAGoneOne)
+TEST(Journal, AVersionOneFileClimbsTheLadderInOneStep)
 {
-    const oxlenpay::ProcessIdentity self = oxlenpay::ProcessIdentity::current();
-    EXPECT_TRUE(self.isAlive());
-    EXPECT_FALSE((oxlenpay::ProcessIdentity{self.pid, self.startTicks + 1}.isAlive()));
-    EXPECT_FALSE((oxlenpay::ProcessIdentity{0, 0}.isAlive()));
+    QTemporaryDir dir;
+    const QString path = dir.filePath("v1.sqlite");
+    runSql(path, R"(
+        CREATE TABLE operations (id TEXT PRIMARY KEY NOT NULL, operation TEXT NOT NULL,
+            amount INTEGER NOT NULL, currency INTEGER NOT NULL, payment_id TEXT NOT NULL DEFAULT '',
+            state TEXT NOT NULL, provider_status TEXT NOT NULL DEFAULT '',
+            message_key TEXT NOT NULL DEFAULT '', created_ms INTEGER NOT NULL,
+            changed_ms INTEGER NOT NULL, owner_pid INTEGER NOT NULL, owner_start INTEGER NOT NULL);
+        INSERT INTO operations VALUES ('a', 'sale', 100, 398, 'pay-a', 'unknown', '', 'k', 1, 1, 5, 6);
+        INSERT INTO operations VALUES ('b', 'sale', 200, 398, 'pay-b', 'waiting', '', '', 2, 2, 5, 6);
+        PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)");
+    Journal reader;
+    EXPECT_FALSE(reader.open(path, Journal::OpenMode::ReadOnly));
+    EXPECT_TRUE(reader.errorString().contains("version is 1 and must be migrated to 2"));
 
-    QProcess child;
-    child.start("sleep", QStringList{"0.2"});
-    ASSERT_TRUE(child.waitForStarted(10000));
-    const qint64 pid = child.processId();
-    ASSERT_TRUE(child.waitForFinished(10000));
-    EXPECT_FALSE((oxlenpay::ProcessIdentity{pid, 0}.isAlive()));
+    Journal journal;
+    ASSERT_TRUE(journal.open(path)) << journal.errorString().toStdString();
+    QVector<JournalEntry> rows;
+    ASSERT_TRUE(journal.entries(&rows, false));
+    ASSERT_EQ(rows.size(), 2);
+    // A closed unknown of version 1 waits for a person; the open row for recovery.
+    EXPECT_EQ(rows[1].state, State::Attention);
+    EXPECT_EQ(rows[0].state, State::Waiting);
+    EXPECT_TRUE(rows[0].owner.isEmpty());
+    EXPECT_EQ(rows[1].messageKey, "k");
+    ASSERT_TRUE(journal.claim(&rows[0], State::Unknown)) << "a row without an owner can be taken";
+}
+
+TEST(Journal, AFileThatVanishesIsMadeAnewWithItsUnsettledRows)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("shop/journal.sqlite");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("shop")));
+    Journal journal;
+    ASSERT_TRUE(journal.open(path));
+    JournalEntry settled = entry("settled", State::Done);
+    JournalEntry waiting = entry("waiting", State::Waiting);
+    ASSERT_TRUE(journal.record(&settled) && journal.record(&waiting));
+    Journal other; // another till's handle on the same file
+    ASSERT_TRUE(other.open(path));
+    EXPECT_TRUE(other.isOwnerAlive(journal.owner()));
+
+    ASSERT_TRUE(QDir(dir.filePath("shop")).removeRecursively()); // under the running till
+    waiting.state = State::Done;
+    ASSERT_TRUE(journal.record(&waiting)) << journal.errorString().toStdString();
+    EXPECT_EQ(journal.carriedOver(), 1);
+    EXPECT_TRUE(QFile::exists(path));
+    Journal reader;
+    QVector<JournalEntry> rows;
+    ASSERT_TRUE(reader.open(path, Journal::OpenMode::ReadOnly) && reader.entries(&rows, false));
+    ASSERT_EQ(rows.size(), 1);
+    EXPECT_EQ(rows[0].id, "waiting");
+    EXPECT_EQ(rows[0].state, State::Done);
+    EXPECT_TRUE(other.isOwnerAlive(journal.owner())) << "its owner file was made anew as well";
+
+    // The fault seam: the next writes fail as a full disk would, then writing works again.
+    Journal::failingWrites = 2;
+    JournalEntry next = entry("next", State::Sending);
+    EXPECT_FALSE(journal.record(&next));
+    EXPECT_TRUE(journal.errorString().contains("disk I/O error"));
+    EXPECT_FALSE(journal.record(&next));
+    EXPECT_TRUE(journal.record(&next));
+    journal.close();
+    EXPECT_FALSE(other.isOwnerAlive(rows[0].owner)) << "a closed handle owns nothing";
 }
 
 } // namespace

@@ -225,7 +225,7 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault)
                                       .toString();
             const QStringList states = outcome == "approved"   ? QStringList{"done"}
                                        : outcome == "declined" ? QStringList{"declined", "reversed"}
-                                                               : QStringList{"unknown"};
+                                                               : QStringList{"unknown", "attention"};
             EXPECT_TRUE(states.contains(state)) << state.toStdString();
 
             const QString ledgerText = entry.isEmpty() ? "no payment"

@@ -4,6 +4,10 @@
 
 #include "journal.h"
 
+#include <QElapsedTimer>
+
+#include <QDir>
+
 #include <csignal>
 
 namespace {
@@ -49,6 +53,27 @@ protected:
     }
 
     static QJsonObject newest(const QString& config) { return journal(config).first().toObject(); }
+
+    /// The sandbox's last merchant requests, oldest first.
+    static QJsonArray requestLog()
+    {
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(2, QUrl(root + "/_sandbox/requests"), QJsonDocument(), {});
+        QJsonArray newestFirst = client.jsonAnswer().object().value("requests").toArray(), log;
+        for (auto it = newestFirst.end(); it != newestFirst.begin();) {
+            log.append(*--it);
+        }
+        return log;
+    }
+
+    /// Kills a till while its sale waits for the customer: a waiting row of a gone till.
+    static QString deadSale(const QString& config)
+    {
+        killWhen({"sale", "--amount", "4.00", "--token", "pending"}, config,
+                 [&] { return newestState(config) == "waiting"; });
+        return newest(config).value("paymentId").toString();
+    }
 
     static QJsonObject paymentWithTransaction(const QString& transactionId)
     {
@@ -197,6 +222,121 @@ TEST_F(TillJournal, EveryClosedEntryAgreesWithWhatTheTillWasTold)
     EXPECT_FALSE(stored.isEmpty());
     EXPECT_FALSE(stored.contains("wallet-7731"));
     EXPECT_FALSE(stored.contains("sandbox-secret"));
+}
+
+TEST_F(TillJournal, AFailedCloseOutIsFinishedByRecover)
+{
+    const QString config = writeConfig("closeout.conf", "payDuration = 300\n");
+    injectFault("reversal", "http-500", -1);
+    const TillRun sale = till({"--json", "sale", "--amount", "3.00", "--token", "pending"}, config);
+    resetFaults();
+    EXPECT_EQ(sale.exitCode, 4) << sale.out.toStdString();
+    const QString paymentId = sale.json().value("paymentId").toString();
+    EXPECT_FALSE(sale.json().value("transactionId").toString().isEmpty());
+    EXPECT_EQ(payment(paymentId).value("payment_status").toString(), "PENDING");
+    EXPECT_EQ(newest(config).value("state").toString(), "unknown");
+
+    const TillRun recovered = till({"recover"}, config);
+    EXPECT_EQ(recovered.exitCode, 0) << recovered.out.toStdString();
+    EXPECT_EQ(payment(paymentId).value("payment_status").toString(), "REVERSED");
+    EXPECT_EQ(newest(config).value("state").toString(), "reversed");
+}
+
+TEST_F(TillJournal, ThreeRecoveriesAtOnceSendOneReversalPerPayment)
+{
+    const QString config = writeConfig("race.conf", "frequency = 200\npayDuration = 60000\n");
+    QStringList payments;
+    for (int i = 0; i < 3; ++i) {
+        payments << deadSale(config);
+    }
+    QList<QProcess*> recoveries;
+    for (int i = 0; i < 3; ++i) {
+        recoveries << new QProcess;
+        recoveries.last()->start(TILL_EXECUTABLE, {"--config", config, "--ca-file",
+                                                   directory->filePath("sandbox.pem"), "recover"});
+    }
+    for (QProcess* process : recoveries) {
+        EXPECT_TRUE(process->waitForFinished(60000));
+        delete process;
+    }
+    for (const QString& id : payments) {
+        int reversals = 0;
+        for (const QJsonValue& request : requestLog()) {
+            reversals += request.toObject().value("path").toString().endsWith("/payment/reversal") &&
+                         request.toObject().value("payment_id").toString() == id;
+        }
+        EXPECT_EQ(reversals, 1) << id.toStdString();
+        EXPECT_EQ(payment(id).value("payment_status").toString(), "REVERSED");
+    }
+    EXPECT_TRUE(journal(config, true).isEmpty());
+}
+
+TEST_F(TillJournal, ANewSaleLeavesAtOnceAfterACrashWithSlowLookups)
+{
+    // Lookups slower than the time-out; polls a second apart leave idle time for recovery.
+    const QString config =
+        writeConfig("slow.conf", "frequency = 1000\npayDuration = 60000\ntimeout = 3000\n");
+    const QString dead = deadSale(config);
+    injectFault("status", "slow", -1, 0);
+    QElapsedTimer timer;
+    timer.start();
+    QProcess process;
+    process.start(TILL_EXECUTABLE, {"--config", config, "--ca-file",
+                                    directory->filePath("sandbox.pem"), "--json", "sale",
+                                    "--amount", "2.00", "--token", "settle-2"});
+    const int before = ledger().size();
+    ASSERT_TRUE(waitUntil([&] { return ledger().size() > before; }));
+    const qint64 requestAfterMs = timer.elapsed();
+    resetFaults();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    // The sale's request left before any lookup: generous, as the machine may be loaded.
+    EXPECT_LT(requestAfterMs, 2500);
+    std::printf("the new sale's request left %lld ms after the till started\n",
+                static_cast<long long>(requestAfterMs));
+    EXPECT_NE(payment(dead).value("payment_status").toString(), "") << "the dead sale is kept";
+}
+
+TEST_F(TillJournal, AFullDiskNeverEndsInApprovedMoneyReversedLater)
+{
+    const QString mountPoint = directory->filePath("full");
+    QDir().mkpath(mountPoint);
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", mountPoint}) != 0) {
+        GTEST_SKIP() << "no small tmpfs can be mounted here";
+    }
+    const QString journalFile = mountPoint + "/journal.sqlite";
+    const QString config = writeConfig("full.conf", "frequency = 300\npayDuration = 60000\n");
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("journal = " + journalFile.toUtf8() + "\n"); // the last one wins
+    file.close();
+    QProcess process;
+    process.start(TILL_EXECUTABLE, {"--config", config, "--ca-file",
+                                    directory->filePath("sandbox.pem"), "--json", "sale",
+                                    "--amount", "7.00", "--token", "settle-4"});
+    // Filled once the answer named the payment, so only the close can fail.
+    EXPECT_TRUE(waitUntil([&] {
+        oxlenpay::Journal reader;
+        QVector<oxlenpay::JournalEntry> rows;
+        return reader.open(journalFile, oxlenpay::Journal::OpenMode::ReadOnly) &&
+               reader.entries(&rows, false) && !rows.isEmpty() &&
+               rows.first().state == oxlenpay::JournalEntry::State::Waiting;
+    }));
+    QFile filler(mountPoint + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'x');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    const QJsonObject told = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    EXPECT_NE(told.value("outcome").toString(), "approved") << "the journal could not say done";
+    const QString paymentId = ledger().last().toObject().value("payment_id").toString();
+    QFile::remove(mountPoint + "/filler");
+    const TillRun recovered = till({"recover"}, config);
+    EXPECT_EQ(recovered.exitCode, 0) << recovered.out.toStdString();
+    EXPECT_EQ(payment(paymentId).value("payment_status").toString(), "REVERSED");
+    QProcess::execute("umount", {mountPoint});
 }
 
 } // namespace
