@@ -160,8 +160,8 @@ private:
     /// Recovery in the idle time of a wait, before the poll due at `until`.
     void recoverWhileIdle(WaitClock::TimePoint until) const;
     /// An exchange of recovery: its time-out cut to what is left before `deadline`.
-    RequestResult sendWithin(Method method, const QJsonObject& body,
-                             WaitClock::TimePoint deadline, qint64 capMs) const;
+    RequestResult sendWithin(Method method, const QJsonObject& body, WaitClock::TimePoint deadline,
+                             qint64 capMs) const;
 
     std::shared_ptr<class WaitGate> waitGate;
     std::shared_ptr<class OperationJournal> journal;

@@ -109,8 +109,8 @@ void Interface::recoverWhileIdle(WaitClock::TimePoint until) const
     if (!journal->isEnabled() || millisecondsUntil(until) < settings::IdleRecoveryFloorMs) {
         return;
     }
-    journal->setBusyTimeout(int(qMin<qint64>(millisecondsUntil(until),
-                                              settings::IdleRecoveryExchangeMs)));
+    journal->setBusyTimeout(
+        int(qMin<qint64>(millisecondsUntil(until), settings::IdleRecoveryExchangeMs)));
     QVector<RecoveredEntry> items;
     recoveryPass(until, settings::IdleRecoveryExchangeMs, &items,
                  WaitClock::now() - std::chrono::milliseconds(settings::IdleRecoveryRetryMs));
@@ -228,7 +228,8 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
         return entry;
     }
     if (entry.state == State::Attention) {
-        *note = QString("needs a person: the payment is %1").arg(reported.isEmpty() ? "-" : reported);
+        *note =
+            QString("needs a person: the payment is %1").arg(reported.isEmpty() ? "-" : reported);
         return entry;
     }
     if (millisecondsUntil(deadline) < settings::IdleRecoveryFloorMs) {

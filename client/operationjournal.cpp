@@ -51,8 +51,7 @@ bool OperationJournal::ready(RequestResult* refusal)
         return false;
     }
     m_carriedOver = 0;
-    const int removed =
-        m_journal.removeSettledBefore(Journal::wallClock().addDays(-m_keepDays));
+    const int removed = m_journal.removeSettledBefore(Journal::wallClock().addDays(-m_keepDays));
     if (removed > 0) {
         m_logger->info(QString("Из журнала платежей удалены закрытые записи старше %1 дн.: %2")
                            .arg(m_keepDays)
@@ -168,7 +167,8 @@ JournalEntry::State OperationJournal::closedState(const JournalEntry& row,
         break;
     }
     if (row.operation == Operation::Fiscal) {
-        return State::Declined; // a receipt link moves no money: unconfirmed, the host sends it again
+        return State::Declined; // a receipt link moves no money: unconfirmed, the host sends it
+                                // again
     }
     // A full reversal is looked up until the provider says; a sale left unknown by choice
     // (reverseUnknown = 0) and a partial refund, whose status cannot tell one refund from

@@ -18,29 +18,29 @@ namespace {
 constexpr int ApplicationId = 0x4F584A4C;
 constexpr int DefaultBusyTimeoutMs = 5000;
 
-#define OPERATIONS_TABLE(name)                                                                    \
-    "CREATE TABLE " name " (\n"                                                                   \
-    "    id TEXT PRIMARY KEY NOT NULL,\n"                                                         \
-    "    operation TEXT NOT NULL\n"                                                               \
-    "        CHECK (operation IN ('sale', 'reversal', 'partialReversal', 'fiscal')),\n"           \
-    "    amount INTEGER NOT NULL,\n"                                                              \
-    "    currency INTEGER NOT NULL,\n"                                                            \
-    "    payment_id TEXT NOT NULL DEFAULT '',\n"                                                  \
-    "    state TEXT NOT NULL CHECK (state IN ('sending', 'waiting', 'done', 'declined',\n"        \
-    "        'reversed', 'unknown', 'attention', 'resolved')),\n"                                 \
-    "    provider_status TEXT NOT NULL DEFAULT '',\n"                                             \
-    "    message_key TEXT NOT NULL DEFAULT '',\n"                                                 \
-    "    created_ms INTEGER NOT NULL,\n"                                                          \
-    "    changed_ms INTEGER NOT NULL,\n"                                                          \
-    "    owner_pid INTEGER NOT NULL,\n"                                                           \
-    "    owner_start INTEGER NOT NULL,\n"                                                         \
-    "    owner TEXT NOT NULL DEFAULT '',\n"                                                       \
-    "    note TEXT NOT NULL DEFAULT '',\n"                                                        \
-    "    resolved_ms INTEGER NOT NULL DEFAULT 0\n"                                                \
+#define OPERATIONS_TABLE(name)                                                                     \
+    "CREATE TABLE " name " (\n"                                                                    \
+    "    id TEXT PRIMARY KEY NOT NULL,\n"                                                          \
+    "    operation TEXT NOT NULL\n"                                                                \
+    "        CHECK (operation IN ('sale', 'reversal', 'partialReversal', 'fiscal')),\n"            \
+    "    amount INTEGER NOT NULL,\n"                                                               \
+    "    currency INTEGER NOT NULL,\n"                                                             \
+    "    payment_id TEXT NOT NULL DEFAULT '',\n"                                                   \
+    "    state TEXT NOT NULL CHECK (state IN ('sending', 'waiting', 'done', 'declined',\n"         \
+    "        'reversed', 'unknown', 'attention', 'resolved')),\n"                                  \
+    "    provider_status TEXT NOT NULL DEFAULT '',\n"                                              \
+    "    message_key TEXT NOT NULL DEFAULT '',\n"                                                  \
+    "    created_ms INTEGER NOT NULL,\n"                                                           \
+    "    changed_ms INTEGER NOT NULL,\n"                                                           \
+    "    owner_pid INTEGER NOT NULL,\n"                                                            \
+    "    owner_start INTEGER NOT NULL,\n"                                                          \
+    "    owner TEXT NOT NULL DEFAULT '',\n"                                                        \
+    "    note TEXT NOT NULL DEFAULT '',\n"                                                         \
+    "    resolved_ms INTEGER NOT NULL DEFAULT 0\n"                                                 \
     ");\n"
 
-#define UNSETTLED_INDEX                                                                           \
-    "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"                     \
+#define UNSETTLED_INDEX                                                                            \
+    "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"                      \
     "    WHERE state IN ('sending', 'waiting', 'unknown', 'attention');\n"
 
 const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
@@ -50,15 +50,18 @@ const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
 const char* const Migrations[] = {
     // 1 -> 2: rows get an owner handle, a note and a time of resolution; "unknown"
     // becomes recovery's work, so the closed unknowns of version 1 are kept for a person.
-    OPERATIONS_TABLE("operations_next")
-    "INSERT INTO operations_next (id, operation, amount, currency, payment_id, state,\n"
-    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start)\n"
-    "SELECT id, operation, amount, currency, payment_id,\n"
-    "    CASE state WHEN 'unknown' THEN 'attention' ELSE state END,\n"
-    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start\n"
-    "FROM operations;\n"
-    "DROP TABLE operations;\n"
-    "ALTER TABLE operations_next RENAME TO operations;\n" UNSETTLED_INDEX,
+    OPERATIONS_TABLE(
+        "operations_next") "INSERT INTO operations_next (id, operation, amount, currency, "
+                           "payment_id, state,\n"
+                           "    provider_status, message_key, created_ms, changed_ms, owner_pid, "
+                           "owner_start)\n"
+                           "SELECT id, operation, amount, currency, payment_id,\n"
+                           "    CASE state WHEN 'unknown' THEN 'attention' ELSE state END,\n"
+                           "    provider_status, message_key, created_ms, changed_ms, owner_pid, "
+                           "owner_start\n"
+                           "FROM operations;\n"
+                           "DROP TABLE operations;\n"
+                           "ALTER TABLE operations_next RENAME TO operations;\n" UNSETTLED_INDEX,
 };
 static_assert(sizeof Migrations / sizeof *Migrations == Journal::SchemaVersion - 1,
               "one migration step per schema version");
@@ -155,8 +158,8 @@ public:
         entry->ownerStart = integer(11);
         entry->owner = text(12);
         entry->note = text(13);
-        entry->resolved = integer(14) > 0 ? QDateTime::fromMSecsSinceEpoch(integer(14), Qt::UTC)
-                                          : QDateTime();
+        entry->resolved =
+            integer(14) > 0 ? QDateTime::fromMSecsSinceEpoch(integer(14), Qt::UTC) : QDateTime();
         return JournalEntry::operationFromName(text(1), &entry->operation) &&
                JournalEntry::stateFromName(text(5), &entry->state);
     }
@@ -196,6 +199,7 @@ struct Journal::Private {
     JournalOwner owner;
     int busyTimeoutMs = DefaultBusyTimeoutMs;
     int carriedOver = 0;
+    bool olderVersion = false; // a read-only open met a file a writer would migrate
     mutable QString error;
 
     bool fail(const QString& what) const
@@ -270,6 +274,7 @@ struct Journal::Private {
             return true;
         }
         if (mode == OpenMode::ReadOnly) {
+            olderVersion = true;
             error = QString("the journal's schema version is %1 and must be migrated to %2 by a "
                             "till that writes it")
                         .arg(version)
@@ -288,10 +293,10 @@ struct Journal::Private {
 
     bool openAt(const QString& where)
     {
-        const int flags = SQLITE_OPEN_FULLMUTEX |
-                          (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY
-                                                      : SQLITE_OPEN_READWRITE) |
-                          (mode == OpenMode::CreateIfMissing ? SQLITE_OPEN_CREATE : 0);
+        const int flags =
+            SQLITE_OPEN_FULLMUTEX |
+            (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+            (mode == OpenMode::CreateIfMissing ? SQLITE_OPEN_CREATE : 0);
         if (sqlite3_open_v2(where.toUtf8().constData(), &db, flags, nullptr) != SQLITE_OK) {
             fail("cannot open the file");
             closeDb();
@@ -419,6 +424,16 @@ bool Journal::open(const QString& path, OpenMode mode)
         return d->fail(ownerError);
     }
     return true;
+}
+
+bool Journal::isUsable(const QString& path, QString* problem)
+{
+    Journal journal;
+    if (journal.open(path, OpenMode::ReadOnly) || journal.d->olderVersion) {
+        return true;
+    }
+    *problem = journal.errorString();
+    return false;
 }
 
 void Journal::close()

@@ -41,6 +41,9 @@ public:
     /// migrating an older one. False, with the reason in errorString(), for anything
     /// that is not a journal this build can read.
     bool open(const QString& path, OpenMode mode = OpenMode::CreateIfMissing);
+    /// Whether an existing file at `path` is a journal a till of this build can use (an
+    /// older version counts: it is migrated when a till opens it); opened read-only.
+    static bool isUsable(const QString& path, QString* problem);
     void close();
     bool isOpen() const;
     QString path() const;

@@ -48,7 +48,8 @@ bool JournalOwner::take(const QString& journalPath, QString* error)
     const QByteArray passingName = QFile::encodeName(passing);
     m_fd = ::open(passingName.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0 || ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        *error = QString("cannot lock %1: %2").arg(passing, QString::fromLocal8Bit(strerror(errno)));
+        *error =
+            QString("cannot lock %1: %2").arg(passing, QString::fromLocal8Bit(strerror(errno)));
         release();
         return false;
     }

@@ -10,9 +10,9 @@ namespace sandbox {
 const QStringList& wireFaultNames()
 {
     static const QStringList names = {
-        "none",     "error", "http-500", "failed", "lost",          "slow", "trickle",
-        "not-json", "array", "empty",    "no-id",  "success-no-id", "huge",
-        "reset",    "empty-object", "folded", "gateway",
+        "none",    "error",    "http-500",     "failed", "lost",    "slow",
+        "trickle", "not-json", "array",        "empty",  "no-id",   "success-no-id",
+        "huge",    "reset",    "empty-object", "folded", "gateway",
     };
     return names;
 }
@@ -112,10 +112,11 @@ Delivery shapedReply(int httpStatus, const QJsonObject& answer, WireFault fault,
         delivery.body = "{}";
         break;
     case WireFault::Folded:
-        delivery.raw = "HTTP/1.1 200 OK\n\tAccess-Control-Allow-Origin: *\n\tConnection: Keep-Alive\n"
-                       "\tContent-Type: text/html; charset=utf-8\n"
-                       "Date: Wed, 10 May 2023 14:58:08 GMT\n\n" +
-                       delivery.body;
+        delivery.raw =
+            "HTTP/1.1 200 OK\n\tAccess-Control-Allow-Origin: *\n\tConnection: Keep-Alive\n"
+            "\tContent-Type: text/html; charset=utf-8\n"
+            "Date: Wed, 10 May 2023 14:58:08 GMT\n\n" +
+            delivery.body;
         break;
     case WireFault::Gateway:
         delivery.status = 502;

@@ -105,6 +105,7 @@ int main(int argc, char* argv[])
     }
     const quint32 count = last - first + 1;
     std::printf("simulated %u schedules: %d violations (%.1f s, %.0f schedules/s)\n", count,
-                violations, timer.elapsed() / 1000.0, count * 1000.0 / qMax<qint64>(timer.elapsed(), 1));
+                violations, timer.elapsed() / 1000.0,
+                count * 1000.0 / qMax<qint64>(timer.elapsed(), 1));
     return violations == 0 ? 0 : 1;
 }

@@ -18,8 +18,8 @@ struct Exchange {
 /// which may answer it, lose it, let time pass, or crash the process in the middle.
 class SimulatedRestClient : public RestClient {
 public:
-    using Handler = std::function<Exchange(const QUrl& url, const QJsonObject& body,
-                                           qint64 timeoutMs)>;
+    using Handler =
+        std::function<Exchange(const QUrl& url, const QJsonObject& body, qint64 timeoutMs)>;
 
     explicit SimulatedRestClient(Handler handler) : m_handler(std::move(handler)) {}
 

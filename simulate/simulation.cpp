@@ -255,7 +255,9 @@ void Simulation::sale()
     m_ownRequestSent = false;
     const auto result = m_till->payment(request);
     m_inSale = false;
-    trace(QString("sale of %1: %2, payment %3").arg(request.sum).arg(settlementName(result.settlement), result.getRrn()));
+    trace(QString("sale of %1: %2, payment %3")
+              .arg(request.sum)
+              .arg(settlementName(result.settlement), result.getRrn()));
     for (const QString& transaction : m_transactions) {
         const ModelProvider::Payment* payment = m_provider.byTransaction(transaction);
         if (result.success) {
@@ -425,8 +427,7 @@ void Simulation::checkRows(bool finalCheck)
         }
         const auto row = sales.constFind(payment.transactionId);
         if (row == sales.constEnd()) {
-            violate("the provider holds money of a sale the journal has no row for: " +
-                    payment.id);
+            violate("the provider holds money of a sale the journal has no row for: " + payment.id);
         } else if (row->isSettled() && row->state != State::Done) {
             violate(QString("the provider holds money of a sale the journal calls %1: %2")
                         .arg(JournalEntry::stateName(row->state), payment.id));
@@ -442,7 +443,8 @@ void Simulation::checkLedger()
     }
     for (const ModelProvider::Payment& payment : m_provider.payments()) {
         if (payment.reversals > 1) {
-            violate(QString("payment %1 was reversed %2 times").arg(payment.id).arg(payment.reversals));
+            violate(
+                QString("payment %1 was reversed %2 times").arg(payment.id).arg(payment.reversals));
         }
         if (payment.refunded > payment.amount) {
             violate(QString("payment %1 was refunded %2 of %3")

@@ -1,5 +1,9 @@
 #include "configcheck.h"
 
+#include "config.h"
+#include "journal.h"
+
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QUrl>
@@ -105,6 +109,13 @@ QString checkValue(const QString& key, const QString& value)
         }
         if (url.scheme() != "https" && !(url.scheme() == "http" && isLoopback(url.host()))) {
             return QString("host = %1 is not https: the plug-in refuses it").arg(value);
+        }
+    }
+    if (key == "journal" && !value.isEmpty()) {
+        const QString path = Config::relocated(value);
+        QString problem;
+        if (QFileInfo::exists(path) && !oxlenpay::Journal::isUsable(path, &problem)) {
+            return QString("journal = %1 cannot be used: %2").arg(value, problem);
         }
     }
     if (value.isEmpty() && RequiredKeys.contains(key)) {

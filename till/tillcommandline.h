@@ -29,7 +29,7 @@ struct TillCommand {
     bool resolve = false;  // journal resolve ID --note TEXT
     QString resolvedId;
     QString note;
-    QString checkedFile;   // check-config FILE
+    QString checkedFile; // check-config FILE
     bool help = false;
     bool version = false;
 };

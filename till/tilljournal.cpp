@@ -32,8 +32,8 @@ bool isSettled(const QString& state)
     return entry.isSettled();
 }
 
-bool openExisting(oxlenpay::Journal* journal, const QString& path,
-                  oxlenpay::Journal::OpenMode mode, QString* error)
+bool openExisting(oxlenpay::Journal* journal, const QString& path, oxlenpay::Journal::OpenMode mode,
+                  QString* error)
 {
     if (path.isEmpty()) {
         *error =
@@ -78,21 +78,22 @@ QJsonObject entryJson(const JournalEntry& entry)
             {"created", entry.created.toString(Qt::ISODateWithMs)},
             {"changed", entry.changed.toString(Qt::ISODateWithMs)},
             {"note", entry.note},
-            {"resolved", entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs)
-                                                  : QString()}};
+            {"resolved",
+             entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs) : QString()}};
 }
 
 QString entryLine(const JournalEntry& entry)
 {
     return QString("  %1  %2 %3 %4 %5 %6 %7\n")
-        .arg(timeText(entry.created))
-        .arg(JournalEntry::operationName(entry.operation), -15)
-        .arg(entry.operation == JournalEntry::Operation::Fiscal ? "-" : formatAmount(entry.amount),
-             10)
-        .arg(orDash(entry.paymentId), -14)
-        .arg(JournalEntry::stateName(entry.state), -9)
-        .arg(orDash(entry.messageKey), -22)
-        .arg(entry.id) +
+               .arg(timeText(entry.created))
+               .arg(JournalEntry::operationName(entry.operation), -15)
+               .arg(entry.operation == JournalEntry::Operation::Fiscal ? "-"
+                                                                       : formatAmount(entry.amount),
+                    10)
+               .arg(orDash(entry.paymentId), -14)
+               .arg(JournalEntry::stateName(entry.state), -9)
+               .arg(orDash(entry.messageKey), -22)
+               .arg(entry.id) +
            (entry.state == JournalEntry::State::Resolved
                 ? QString("      resolved %1: %2\n").arg(timeText(entry.resolved), entry.note)
                 : QString());

@@ -104,8 +104,7 @@ Outcome TillOperations::fiscal(const QString& rrn, const QString& qr)
     const QVariantMap message{
         {"messagetype", "sendofddata"},
         {"payload", QVariantMap{{"rrn", rrn}, {"fiscalData", QVariantMap{{"qr", qr}}}}}};
-    WaitProgress progress("fiscal", waitLimitMs(), m_processing,
-                          QDateTime::currentDateTimeUtc());
+    WaitProgress progress("fiscal", waitLimitMs(), m_processing, QDateTime::currentDateTimeUtc());
     return Outcome::ofFiscal(m_processing->sendEnqueuedMessage(message), rrn, qr);
 }
 

@@ -23,7 +23,7 @@ struct Outcome {
     qint32 currency = 0;
     QString paymentId;     // the payment the operation was about, once known
     QString transactionId; // the journal's id of the operation
-    QString link;      // the fiscal link handed over
+    QString link;          // the fiscal link handed over
 
     /// For operations without a money answer (info): rendered elsewhere.
     QJsonObject customJson;

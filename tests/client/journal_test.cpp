@@ -43,8 +43,7 @@ protected:
     }
 
     /// A row of a till that is gone: written by a handle that is closed again.
-    static QString seed(Operation operation, const QString& paymentId,
-                        State state = State::Waiting)
+    static QString seed(Operation operation, const QString& paymentId, State state = State::Waiting)
     {
         Journal journal;
         EXPECT_TRUE(journal.open(journalPath())) << journal.errorString().toStdString();
@@ -356,7 +355,8 @@ TEST_F(JournalTest, RecoveryLeavesALiveTillsRowsAndWhatItCannotLookUp)
     EXPECT_EQ(transport.sent().size(), 2);
     EXPECT_EQ(row(gone).state, State::Unknown) << "taken over, and still recovery's work";
     EXPECT_EQ(row("running-elsewhere").state, State::Sending);
-    EXPECT_FALSE(live.record(&recovered[1].after)) << "a row taken over is no longer the old owner's";
+    EXPECT_FALSE(live.record(&recovered[1].after))
+        << "a row taken over is no longer the old owner's";
 }
 
 TEST_F(JournalTest, RecoveryEndsByItsDeadlineWhateverTheProviderDoes)
@@ -412,10 +412,10 @@ TEST_F(JournalTest, RecoveryRunsOnlyInTheIdleTimeOfAWait)
     }
     // The sale's own request leaves first; the old row is looked up once, in the second
     // idle gap, its time-out cut to that gap; the polls keep their period.
-    EXPECT_EQ(what, QStringList({"0 /payment  10000", "0 /payment/status pay-new 10000",
-                                 "0 /payment/status pay-old 1000",
-                                 "1000 /payment/status pay-new 10000",
-                                 "2000 /payment/status pay-new 10000"}));
+    EXPECT_EQ(what,
+              QStringList({"0 /payment  10000", "0 /payment/status pay-new 10000",
+                           "0 /payment/status pay-old 1000", "1000 /payment/status pay-new 10000",
+                           "2000 /payment/status pay-new 10000"}));
     EXPECT_EQ(row(rows().last().id).state, State::Unknown) << "left for a later gap";
 }
 

@@ -223,9 +223,10 @@ TEST_F(FaultMatrix, EveryOperationAgainstEveryFault)
                                       .toObject()
                                       .value("state")
                                       .toString();
-            const QStringList states = outcome == "approved"   ? QStringList{"done"}
-                                       : outcome == "declined" ? QStringList{"declined", "reversed"}
-                                                               : QStringList{"unknown", "attention"};
+            const QStringList states = outcome == "approved" ? QStringList{"done"}
+                                       : outcome == "declined"
+                                           ? QStringList{"declined", "reversed"}
+                                           : QStringList{"unknown", "attention"};
             EXPECT_TRUE(states.contains(state)) << state.toStdString();
 
             const QString ledgerText = entry.isEmpty() ? "no payment"
