@@ -62,7 +62,8 @@ private:
         file.write("[OxlenPay]\nhost = " + rootUrl.toUtf8() +
                    "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
                    "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
-                   "frequency = 0\npayDuration = 1000\n");
+                   "frequency = 0\npayDuration = 1000\njournal = " +
+                   root.filePath("journal.sqlite").toUtf8() + "\n");
         file.close();
         qputenv("STROVA_ROOT", root.path().toUtf8());
         client.init();

@@ -42,6 +42,12 @@ QString Interface::RequestResult::getPhone() const
     return data.value("client_phone_number").toString();
 }
 
+void Interface::RequestResult::setMessage(const char* key, const QString& text)
+{
+    message = tr::Tr(QString::fromLatin1(key), text);
+    messageKey = QString::fromLatin1(key);
+}
+
 bool Interface::RequestResult::operator==(const RequestResult& other) const
 {
     return this == &other || (success == other.success && errorCode == other.errorCode &&
@@ -85,7 +91,10 @@ void Interface::warnAboutTestOnlyTimings() const
         odd << QString("%1 = %2").arg(settings::PayDuration).arg(payDuration);
     }
     if (!odd.isEmpty()) {
-        logger->warn(QString("Настройки годятся только для тестов: %1").arg(odd.join(", ")));
+        logger->warn(QString("Настройки годятся только для тестов: %1")
+                         .arg(odd.join(", "))
+                         .toUtf8()
+                         .constData());
     }
 }
 
@@ -93,19 +102,23 @@ void Interface::readJournalSettings(Config* config)
 {
     const QString configured =
         config->getString(settings::Journal, settings::DefaultJournal).trimmed();
-    journalPath = configured.isEmpty() ? QString() : Config::relocated(configured);
+    journalPath = configured; // as written: the host's configuration names the real place
     journalDays = config->getInt(settings::JournalDays, settings::DefaultJournalDays);
     if (journalDays < 1) {
         logger->warn(QString("%1 = %2 не годится: записи журнала хранятся %3 дн.")
                          .arg(settings::JournalDays)
                          .arg(journalDays)
-                         .arg(settings::DefaultJournalDays));
+                         .arg(settings::DefaultJournalDays)
+                         .toUtf8()
+                         .constData());
         journalDays = settings::DefaultJournalDays;
     }
     if (journalPath.isEmpty()) {
         logger->warn(QString("Журнал платежей отключен (%1 пуст): после сбоя кассы незавершенные "
                              "операции не будут найдены и завершены")
-                         .arg(settings::Journal));
+                         .arg(settings::Journal)
+                         .toUtf8()
+                         .constData());
     }
     journal->configure(journalPath, int(journalDays));
 }

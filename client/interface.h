@@ -54,8 +54,14 @@ public:
         int errorCode = 0;
         tr::Tr message;
         QJsonObject data;
-        /// Not part of the value: operator== leaves it out.
+        /// Not part of the value: operator== leaves these out.
         Settlement settlement = Settlement::Declined;
+        /// The key of `message` as the code that chose it named it, for the journal; a
+        /// failure of the host's REST client, whose text the host chose, is "transportFailed".
+        QString messageKey;
+
+        /// Sets `message` and `messageKey` together.
+        void setMessage(const char* key, const QString& text);
 
         QString getPaymentStatus() const;
         /// The provider's payment id ("payment_id"); empty unless it is a JSON string.
@@ -136,8 +142,9 @@ private:
     Wait pollUntil(const QString& status, const RequestResult& first, qint64 limitMs) const;
     /// Turns the answer that ended a wait into the operation's result.
     RequestResult classify(const QString& status, Wait wait) const;
-    /// Why a sale is closed out.
-    enum class CloseOut { Unconfirmed, NotRecorded };
+    /// Why a sale is closed out: its wait timed out or was interrupted, or its confirmed
+    /// approval could not be recorded.
+    enum class CloseOut { TimedOut, Interrupted, NotRecorded };
     /// A full reversal of a sale that the host must not hear approved.
     RequestResult closeOutSale(const RequestResult& open, CloseOut why) const;
     /// A full reversal of `paymentId`, polled with that id when its answer is lost.

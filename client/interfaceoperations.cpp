@@ -20,22 +20,14 @@ const char* const UploadedButAborted = "Данные переданы на се�
 const char* const IncorrectAnswer = "Некорректный ответ от сервера";
 const char* const Failed = "FAILED";
 
-tr::Tr fiscalNotConfirmed()
-{
-    return tr::Tr("fiscalNotConfirmed", "Передача фискальной ссылки не подтверждена");
-}
-
-tr::Tr incorrectAnswer()
-{
-    return tr::Tr("requestIncorrectAnswer", IncorrectAnswer);
-}
+const char* const FiscalNotConfirmed = "Передача фискальной ссылки не подтверждена";
 
 // An answer that names another payment than the one asked about: no answer to this request.
 Interface::RequestResult aboutAnotherPayment(const QString& paymentId)
 {
     Interface::RequestResult result;
     result.settlement = Interface::Settlement::Unknown;
-    result.message = incorrectAnswer();
+    result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
     result.data.insert("payment_id", paymentId);
     return result;
 }
@@ -78,13 +70,14 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
             result.settlement = Settlement::Unknown;
             if (method == Payment) {
                 result.success = false;
-                result.message = tr::Tr("requestUploadedButAborted", UploadedButAborted);
+                result.setMessage("requestUploadedButAborted", UploadedButAborted);
             }
             return result;
         }
         result.success = false;
         result.settlement = Settlement::Declined;
-        result.message = client->errorText();
+        result.message = client->errorText(); // the host's REST client chose its key and text
+        result.messageKey = "transportFailed";
         return result;
     }
 
@@ -93,7 +86,7 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
         // The request reached the provider and nothing readable came back.
         result.success = false;
         result.settlement = Settlement::Unknown;
-        result.message = incorrectAnswer();
+        result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
         logger->error("Некорректный ответ от сервера (нет данных)");
         return result;
     }
@@ -104,7 +97,7 @@ Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject
         result.success = false;
         result.settlement = Settlement::Declined;
         result.errorCode = errorCode;
-        result.message = tr::Tr("undefined", errorMessage);
+        result.setMessage("undefined", errorMessage);
         logger->error("Сервер вернул сообщение об ошибке: %1", errorMessage);
     }
     return result;
@@ -128,9 +121,11 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
     const RequestResult first = sendRequest(Payment, body);
     journal->answered(&row, first);
     const Wait wait = awaitStatus("SUCCESS", first, payDuration);
-    RequestResult result = wait.end == WaitEnd::Final || reverseUnknown == 0
-                               ? wait.result
-                               : closeOutSale(wait.result, CloseOut::Unconfirmed);
+    RequestResult result = wait.result;
+    if (wait.end != WaitEnd::Final && reverseUnknown != 0) {
+        result = closeOutSale(wait.result, wait.end == WaitEnd::Interrupted ? CloseOut::Interrupted
+                                                                            : CloseOut::TimedOut);
+    }
     if (!journal->finish(&row, result) && result.success) {
         // Approved money that the journal cannot account for would be reversed by the next
         // recovery after the goods have gone: give it back now instead, and say so.
@@ -212,31 +207,37 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
         result.success = false;
         result.settlement = Settlement::Declined;
         result.errorCode = result.data.value("error_code").toInt(0);
-        result.message = providerText.isEmpty() ? tr::Tr("requestStatusFailed",
-                                                         "Операция отклонена платежной системой")
-                                                : tr::Tr("undefined", providerText);
+        if (providerText.isEmpty()) {
+            result.setMessage("requestStatusFailed", "Операция отклонена платежной системой");
+        } else {
+            result.setMessage("undefined", providerText);
+        }
     } else if (wait.end == WaitEnd::Interrupted) {
         result.success = false;
         result.settlement = Settlement::Unknown;
-        result.message = tr::Tr("requestOutcomeUnknown",
-                                "Ожидание прервано: результат операции по платежу %1 неизвестен, "
-                                "проверьте его в платежной системе, прежде чем повторять операцию")
-                             .arg(result.getRrn());
+        result.setMessage("waitInterruptedOutcomeUnknown",
+                          QString("Ожидание прервано: результат операции по платежу %1 "
+                                  "неизвестен, проверьте его в платежной системе, прежде чем "
+                                  "повторять операцию")
+                              .arg(result.getRrn()));
     } else if (result.getRrn().isEmpty()) {
         // Nothing to poll, or nothing to hand the host: the provider may hold a payment
         // that cannot be named.
         result.success = false;
         result.settlement = Settlement::Unknown;
         if (result.message.isEmpty()) {
-            result.message = incorrectAnswer();
+            result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
         }
     } else if (wait.end == WaitEnd::TimedOut) {
         // Still pending, or no longer answering, when the time ran out: the outcome is not
-        // known, so not a success, and not a decline either.
+        // known, so not a success, and not a decline either. A last poll that failed keeps
+        // its own message: the cashier learns the real reason.
         result.success = false;
         result.settlement = Settlement::Unknown;
-        result.message =
-            tr::Tr("requestStatusTimeout", "Истекло время ожидания подтверждения операции");
+        if (result.message.isEmpty()) {
+            result.setMessage("requestStatusTimeout",
+                              "Истекло время ожидания подтверждения операции");
+        }
     } else if (result.success && result.getPaymentStatus() == status) {
         result.settlement = Settlement::Approved;
         return result;
@@ -244,7 +245,7 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
         result.success = false;
         result.settlement = Settlement::Unknown;
         if (result.message.isEmpty()) {
-            result.message = incorrectAnswer();
+            result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
         }
     }
     if (!result.success) {
@@ -272,21 +273,30 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open, Clos
     result.errorCode = 0;
     if (reversed.result.success && reversed.result.getPaymentStatus() == "REVERSED") {
         result.settlement = Settlement::Reversed;
-        result.message = why == CloseOut::NotRecorded
-                             ? tr::Tr("paymentNotRecordedReversed",
-                                      "Оплата отменена, деньги клиенту возвращены: журнал платежей "
-                                      "не удалось записать")
-                             : tr::Tr("paymentReversed",
-                                      "Оплата не была подтверждена вовремя и отменена, деньги "
-                                      "клиенту возвращены");
+        switch (why) {
+        case CloseOut::TimedOut:
+            result.setMessage("paymentReversed", "Оплата не была подтверждена вовремя и "
+                                                 "отменена, деньги клиенту возвращены");
+            break;
+        case CloseOut::Interrupted:
+            result.setMessage("paymentInterruptedReversed",
+                              "Ожидание оплаты прервано, оплата отменена, деньги клиенту "
+                              "возвращены");
+            break;
+        case CloseOut::NotRecorded:
+            result.setMessage("paymentNotRecordedReversed",
+                              "Оплата отменена, деньги клиенту возвращены: журнал платежей не "
+                              "удалось записать");
+            break;
+        }
         logger->info("Оплата %1 отменена", paymentId);
     } else {
+        // Recovery goes on reversing it: the customer must not leave with the goods.
         result.settlement = Settlement::ReversalOwed;
-        result.message = tr::Tr("requestOutcomeUnknown",
-                                "Оплата %1 не подтверждена и не отменена, ее результат неизвестен: "
-                                "проверьте платеж в платежной системе, прежде чем выдавать товар "
-                                "или повторять оплату")
-                             .arg(paymentId);
+        result.setMessage("paymentCloseOutFailed",
+                          QString("Оплата %1 не подтверждена, ее отмена не завершена: платеж "
+                                  "будет отменен, товар не выдавайте")
+                              .arg(paymentId));
         logger->error(result.message.ru());
     }
     return result;
@@ -350,10 +360,11 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
         first.success = false;
         first.settlement = Settlement::Unknown;
         first.data.insert("payment_id", request.rrn);
-        first.message = tr::Tr("requestOutcomeUnknown",
-                               "Результат частичного возврата по платежу %1 неизвестен: "
-                               "проверьте его в платежной системе, прежде чем повторять возврат")
-                            .arg(request.rrn);
+        first.setMessage("partialReversalOutcomeUnknown",
+                         QString("Результат частичного возврата по платежу %1 неизвестен: "
+                                 "проверьте его в платежной системе, прежде чем повторять "
+                                 "возврат")
+                             .arg(request.rrn));
         logger->error(first.message.ru());
         journal->finish(&row, first);
         return first;
@@ -379,13 +390,13 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
     // the link; without it the host queues the message again.
     if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "SUCCESS") {
         logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
-        result.message = fiscalNotConfirmed();
+        result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
         result.settlement = Settlement::Declined;
     } else {
         journal->answered(&row, first);
         result = awaitStatus("SUCCESS", first, payDuration).result;
         if (!result.success && result.message.isEmpty()) {
-            result.message = fiscalNotConfirmed();
+            result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
         }
     }
     journal->finish(&row, result);

@@ -30,6 +30,44 @@ void settle(JournalEntry* entry, State state, const QString& key)
     entry->messageKey = key;
 }
 
+QString russianName(Operation operation)
+{
+    switch (operation) {
+    case Operation::Sale:
+        return "оплата";
+    case Operation::Reversal:
+        return "полный возврат";
+    case Operation::PartialReversal:
+        return "частичный возврат";
+    case Operation::Fiscal:
+        return "фискальная ссылка";
+    }
+    return QString();
+}
+
+QString russianName(State state)
+{
+    switch (state) {
+    case State::Sending:
+        return "отправляется";
+    case State::Waiting:
+        return "ожидает подтверждения";
+    case State::Done:
+        return "выполнена";
+    case State::Declined:
+        return "отклонена";
+    case State::Reversed:
+        return "отменена";
+    case State::Unknown:
+        return "результат неизвестен";
+    case State::Attention:
+        return "нужна проверка";
+    case State::Resolved:
+        return "закрыта вручную";
+    }
+    return QString();
+}
+
 /// The state a row of a gone handle is taken over in: open rows become recovery's work.
 State takenOverAs(const JournalEntry& row)
 {
@@ -154,12 +192,10 @@ bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs
                 item.after.messageKey != claimed.messageKey) {
                 journal->save(&item.after);
             }
-            logger->info(QString("Журнал: %1 %2, платеж %3: %4 -> %5 %6")
-                             .arg(JournalEntry::operationName(row.operation), row.id,
-                                  row.paymentId.isEmpty() ? "-" : row.paymentId,
-                                  JournalEntry::stateName(row.state),
-                                  JournalEntry::stateName(item.after.state),
-                                  item.note.isEmpty() ? item.after.messageKey : item.note));
+            logger->info("%1", QString("Журнал: %1 %2, платеж %3: %4 -> %5")
+                                   .arg(russianName(row.operation), row.id,
+                                        row.paymentId.isEmpty() ? "-" : row.paymentId,
+                                        russianName(row.state), russianName(item.after.state)));
         }
         items->append(item);
     }

@@ -53,9 +53,10 @@ bool OperationJournal::ready(RequestResult* refusal)
     m_carriedOver = 0;
     const int removed = m_journal.removeSettledBefore(Journal::wallClock().addDays(-m_keepDays));
     if (removed > 0) {
-        m_logger->info(QString("Из журнала платежей удалены закрытые записи старше %1 дн.: %2")
-                           .arg(m_keepDays)
-                           .arg(removed));
+        m_logger->info("%1", QString("Из журнала платежей удалены закрытые записи старше %1 "
+                                     "дн.: %2")
+                                 .arg(m_keepDays)
+                                 .arg(removed));
     }
     return true;
 }
@@ -112,7 +113,7 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     if (!result.getPaymentStatus().isEmpty()) {
         row->providerStatus = result.getPaymentStatus();
     }
-    row->messageKey = result.message.key();
+    row->messageKey = result.messageKey;
     row->state = closedState(*row, result);
     if (!isEnabled()) {
         return true;
@@ -216,7 +217,9 @@ void OperationJournal::noteCarriedOver()
         m_logger->warn(QString("Файл журнала платежей %1 пропал и создан заново; перенесено "
                                "незакрытых записей: %2")
                            .arg(path())
-                           .arg(carried - m_carriedOver));
+                           .arg(carried - m_carriedOver)
+                           .toUtf8()
+                           .constData());
         m_carriedOver = carried;
     }
 }
@@ -224,12 +227,10 @@ void OperationJournal::noteCarriedOver()
 OperationJournal::RequestResult OperationJournal::unavailable(const QString& reason) const
 {
     m_logger->error(QString("Журнал платежей %1 недоступен: %2").arg(m_path, reason));
+    // The path and the reason are in the log line above; the cashier reads a short text.
     RequestResult refusal;
-    refusal.message =
-        tr::Tr("journalUnavailable", "Журнал платежей %1 недоступен (%2): операция не отправлена, "
-                                     "чтобы не потерять ее след")
-            .arg(m_path)
-            .arg(reason);
+    refusal.setMessage("journalUnavailable", "Журнал платежей недоступен: операция не "
+                                             "отправлена, обратитесь в поддержку");
     return refusal;
 }
 

@@ -112,7 +112,7 @@ QString checkValue(const QString& key, const QString& value)
         }
     }
     if (key == "journal" && !value.isEmpty()) {
-        const QString path = Config::relocated(value);
+        const QString path = value;
         QString problem;
         if (QFileInfo::exists(path) && !oxlenpay::Journal::isUsable(path, &problem)) {
             return QString("journal = %1 cannot be used: %2").arg(value, problem);

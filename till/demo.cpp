@@ -106,7 +106,9 @@ bool Demo::prepare(bool verbose, QString* error)
                "\n"
                "timeout = 5000\n"
                "frequency = 500\n"
-               "payDuration = 10000\n");
+               "payDuration = 10000\n"
+               "journal = " +
+               QFileInfo(conf).absolutePath().toUtf8() + "/journal.sqlite\n");
     file.close();
     qputenv("STROVA_ROOT", m_root.path().toUtf8());
     return true;

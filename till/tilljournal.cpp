@@ -111,7 +111,7 @@ QString journalPath()
     const QString configured =
         config->getString(oxlenpay::settings::Journal, oxlenpay::settings::DefaultJournal)
             .trimmed();
-    return configured.isEmpty() ? QString() : Config::relocated(configured);
+    return configured; // as written, like the plug-in
 }
 
 bool journalListing(bool openOnly, Outcome* outcome, QString* error)

@@ -47,7 +47,7 @@ EffectiveSettings EffectiveSettings::read(const Config& config, const QString& c
     v[shortKey(s::PaymentProvider)] = config.getInt(s::PaymentProvider, s::DefaultPaymentProvider);
     v[shortKey(s::ReverseUnknown)] = config.getInt(s::ReverseUnknown, s::DefaultReverseUnknown);
     const QString journal = config.getString(s::Journal, s::DefaultJournal).trimmed();
-    v[shortKey(s::Journal)] = journal.isEmpty() ? QString("(off)") : Config::relocated(journal);
+    v[shortKey(s::Journal)] = journal.isEmpty() ? QString("(off)") : journal;
     v[shortKey(s::JournalDays)] = config.getInt(s::JournalDays, s::DefaultJournalDays);
     return settings;
 }

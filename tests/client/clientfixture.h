@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -46,8 +47,12 @@ protected:
         qunsetenv("STROVA_ROOT");
     }
 
-    void writeConfig(const QByteArray& ini)
+    /// The journal goes to the temporary root unless `ini` names one.
+    void writeConfig(QByteArray ini)
     {
+        if (!ini.contains("journal =")) {
+            ini += "\njournal = " + journalFile().toUtf8() + "\n";
+        }
         const QString path = Config::relocated(oxlenpay::Interface::ConfigPath);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile file(path);
@@ -74,6 +79,8 @@ protected:
         log.clear(); // the warning about test-only timings is checked on its own
     }
 
+    QString journalFile() const { return root.filePath("journal.sqlite"); }
+
     QTemporaryDir root;
     int writes = 0;
     TestInterface client;
@@ -90,6 +97,23 @@ inline QJsonObject answer(const QString& status, const QString& id = "pay-1")
         object.insert("client_phone_number", "+77010000001");
     }
     return object;
+}
+
+/// The texts this project adds are Russian, like the host's: no Latin letter but in the
+/// payment id a text names. The provider's texts ("undefined") and the host's REST client's
+/// are theirs.
+inline void expectRussian(const tr::Tr& message, const QString& paymentId)
+{
+    const QString key = message.key();
+    if (key == "undefined" || key.startsWith("restClient") || key.isEmpty()) {
+        return;
+    }
+    QString text = message.ru();
+    if (!paymentId.isEmpty()) {
+        text.remove(paymentId);
+    }
+    static const QRegularExpression latin("[A-Za-z]");
+    EXPECT_FALSE(text.contains(latin)) << key.toStdString() << ": " << message.ru().toStdString();
 }
 
 } // namespace testsupport

@@ -65,13 +65,13 @@ TEST_F(InterruptTest, EndsEachOperationsWaitWithoutAnotherPoll)
     };
     const Case cases[] = {
         {"sale: closed out", [this] { return client.payment(request).message.key(); },
-         "paymentReversed"},
+         "paymentInterruptedReversed"},
         {"full reversal: unknown",
          [this] {
              pendingWithInterruptAt(2, answer("PENDING"));
              return client.reversal(request).message.key();
          },
-         "requestOutcomeUnknown"},
+         "waitInterruptedOutcomeUnknown"},
         {"partial reversal: unknown",
          [this] {
              transport.respond([this](const SentRequest& sent) {
@@ -82,7 +82,7 @@ TEST_F(InterruptTest, EndsEachOperationsWaitWithoutAnotherPoll)
              });
              return client.partialReversal(request).message.key();
          },
-         "requestOutcomeUnknown"},
+         "waitInterruptedOutcomeUnknown"},
         {"fiscal link: not confirmed",
          [this] { return QString(client.sendOfdData("pay-1", "url") ? "true" : "false"); },
          "false"},
@@ -105,7 +105,9 @@ TEST_F(InterruptTest, InterruptedSaleIsReversedOnce)
 {
     pendingWithInterruptAt(1);
     const auto result = client.payment(request);
-    EXPECT_EQ(result.message.key(), "paymentReversed");
+    EXPECT_EQ(result.message.key(), "paymentInterruptedReversed");
+    EXPECT_FALSE(result.message.ru().contains("вовремя")) << "it was interrupted, not late";
+    expectRussian(result.message, "pay-1");
     EXPECT_EQ(result.getRrn(), "pay-1");
     ASSERT_EQ(transport.sent().size(), 3);
     EXPECT_TRUE(transport.sent()[2].url.path().endsWith("/payment/reversal"));
@@ -116,7 +118,8 @@ TEST_F(InterruptTest, InterruptedSaleIsReversedOnce)
     polls = 0;
     pendingWithInterruptAt(1);
     const auto open = client.payment(request);
-    EXPECT_EQ(open.message.key(), "requestOutcomeUnknown");
+    EXPECT_EQ(open.message.key(), "waitInterruptedOutcomeUnknown");
+    expectRussian(open.message, "pay-1");
     EXPECT_TRUE(open.message.ru().contains("pay-1"));
     EXPECT_EQ(transport.sent().size(), 5);
 }
@@ -134,7 +137,8 @@ TEST_F(InterruptTest, ASecondInterruptCutsTheCloseOut)
         return ScriptedReply::json(answer("PENDING"));
     });
     const auto result = client.payment(request);
-    EXPECT_EQ(result.message.key(), "requestOutcomeUnknown");
+    EXPECT_EQ(result.message.key(), "paymentCloseOutFailed");
+    expectRussian(result.message, "pay-1");
     EXPECT_EQ(polls, 3);
 }
 
@@ -164,7 +168,7 @@ TEST_F(InterruptTest, RealThreadEndsTheSleepAtOnce)
     const qint64 tookUs = sinceInterrupt.nsecsElapsed() / 1000;
     host.join();
     EXPECT_TRUE(accepted);
-    EXPECT_EQ(result.message.key(), "paymentReversed");
+    EXPECT_EQ(result.message.key(), "paymentInterruptedReversed");
     EXPECT_EQ(statusPolls.load(), 1);
     // The goal is well under 100 ms; the bound is generous for a loaded machine.
     EXPECT_LT(tookUs, 3000000);

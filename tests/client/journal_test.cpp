@@ -31,9 +31,9 @@ protected:
         request.rrn = "pay-1";
     }
 
-    static QString journalPath() { return Config::relocated(oxlenpay::settings::DefaultJournal); }
+    QString journalPath() const { return journalFile(); }
 
-    static QVector<JournalEntry> rows()
+    QVector<JournalEntry> rows() const
     {
         Journal journal;
         QVector<JournalEntry> entries;
@@ -43,7 +43,7 @@ protected:
     }
 
     /// A row of a till that is gone: written by a handle that is closed again.
-    static QString seed(Operation operation, const QString& paymentId, State state = State::Waiting)
+    QString seed(Operation operation, const QString& paymentId, State state = State::Waiting)
     {
         Journal journal;
         EXPECT_TRUE(journal.open(journalPath())) << journal.errorString().toStdString();
@@ -58,7 +58,7 @@ protected:
         return entry.id;
     }
 
-    static JournalEntry row(const QString& id)
+    JournalEntry row(const QString& id) const
     {
         for (const JournalEntry& entry : rows()) {
             if (entry.id == id) {
@@ -150,18 +150,18 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
          "requestStatusFailed", "pay-1"},
         {"a sale the provider refuses", sale, Operation::Sale, {json(providerError)},
          State::Declined, "undefined", ""},
-        {"a sale never sent", sale, Operation::Sale, {refused}, State::Declined, "networkError",
+        {"a sale never sent", sale, Operation::Sale, {refused}, State::Declined, "transportFailed",
          ""},
         {"a sale whose answer is lost", sale, Operation::Sale, {ScriptedReply::lost()},
          State::Attention, "requestUploadedButAborted", ""},
         {"a sale pending to the end, closed out", sale, Operation::Sale,
          pendingThen(json(answer("REVERSED"))), State::Reversed, "paymentReversed", "pay-1"},
         {"a sale whose close-out is refused", sale, Operation::Sale,
-         pendingThen(json(providerError)), State::Unknown, "requestOutcomeUnknown", "pay-1"},
+         pendingThen(json(providerError)), State::Unknown, "paymentCloseOutFailed", "pay-1"},
         {"a full reversal", reversal, Operation::Reversal, {json(answer("REVERSED"))},
          State::Done, "", "pay-1"},
         {"a partial reversal whose answer is lost", partial, Operation::PartialReversal,
-         {ScriptedReply::lost()}, State::Attention, "requestOutcomeUnknown", "pay-1"},
+         {ScriptedReply::lost()}, State::Attention, "partialReversalOutcomeUnknown", "pay-1"},
         {"a partial reversal answered for another payment", partial, Operation::PartialReversal,
          {json(answer("PARTIAL_CANCELLED", "pay-2"))}, State::Attention, "requestIncorrectAnswer",
          "pay-1"},
@@ -224,21 +224,22 @@ TEST_F(JournalTest, NothingIsSentWhenTheJournalCannotBeWritten)
              QFile file(root + "/garbage.sqlite");
              file.open(QIODevice::WriteOnly);
              file.write(QByteArray(8192, 'x'));
-             return "/garbage.sqlite";
+             return root + "/garbage.sqlite";
          },
          "file is not a database"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString configured = c.prepare(root.path());
-        const QString path = Config::relocated(configured);
+        const QString path = configured; // used as written
         makeClient("[OxlenPay]\nmerchantServiceId = 5001\njournal = " + configured.toUtf8() + "\n");
         transport.script({ScriptedReply::json(answer("SUCCESS"))});
         const auto result = client.payment(request);
         EXPECT_FALSE(client.sendOfdData("pay-1", "https://ofd.example/r?1"));
         EXPECT_FALSE(result.success);
         EXPECT_EQ(result.message.key(), "journalUnavailable");
-        EXPECT_TRUE(result.message.ru().contains(path));
+        EXPECT_FALSE(result.message.ru().contains(path)) << "the path is for the log, not the cashier";
+        expectRussian(result.message, QString());
         EXPECT_TRUE(transport.sent().isEmpty());
         const QStringList lines = log.of("oxlenpay");
         ASSERT_FALSE(lines.isEmpty());

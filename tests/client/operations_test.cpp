@@ -103,8 +103,9 @@ TEST_F(OperationsTest, PartialReversalWithoutItsOwnAnswerIsUnknown)
         log.clear();
         const auto result = client.partialReversal(request);
         EXPECT_FALSE(result.success);
-        EXPECT_EQ(result.message.key(), "requestOutcomeUnknown");
+        EXPECT_EQ(result.message.key(), "partialReversalOutcomeUnknown");
         EXPECT_TRUE(result.message.ru().contains("pay-1"));
+        expectRussian(result.message, "pay-1");
         EXPECT_EQ(result.getRrn(), "pay-1");
         EXPECT_EQ(transport.sent().size(), before + 1) << "no status request";
         EXPECT_EQ(log.of("oxlenpay").last(), "ERROR " + result.message.ru());

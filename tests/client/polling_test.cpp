@@ -220,7 +220,7 @@ const SaleCase SaleCases[] = {
       {ScriptedReply::json(answer("PENDING"))},
       ScriptedReply::json({{"error_code", 1012}, {"error_message", "wrong state"}})},
      false,
-     "requestOutcomeUnknown",
+     "paymentCloseOutFailed",
      6,
      1,
      "pay-1"},
@@ -244,10 +244,10 @@ const SaleCase SaleCases[] = {
      0,
      "pay-1",
      0},
-    {"polls that keep failing without a close-out",
+    {"polls that keep failing without a close-out keep the last failure's message",
      {ScriptedReply::json(answer("PENDING")), {ScriptedReply::failure(TimeoutText)}},
      false,
-     "requestStatusTimeout",
+     "restClientTimeout",
      6,
      0,
      "pay-1",
@@ -269,6 +269,7 @@ TEST_F(PollingTest, HowASaleEnds)
         const auto result = client.payment(request);
         EXPECT_EQ(result.success, c.success);
         EXPECT_EQ(result.message.key(), c.key);
+        expectRussian(result.message, "pay-1");
         EXPECT_EQ(result.getRrn(), c.rrn);
         EXPECT_EQ(polls() - pollsBefore, c.polls);
         EXPECT_EQ(reversals() - reversalsBefore, c.reversals);
@@ -308,7 +309,8 @@ TEST_F(PollingTest, CloseOutIsLoggedAndNamesThePayment)
     refused.reversal = ScriptedReply::failure(TimeoutText);
     play(refused);
     const auto unknown = client.payment(request);
-    EXPECT_EQ(unknown.message.key(), "requestOutcomeUnknown");
+    EXPECT_EQ(unknown.message.key(), "paymentCloseOutFailed");
+    EXPECT_TRUE(unknown.message.ru().contains("товар не выдавайте"));
     EXPECT_TRUE(unknown.message.ru().contains("pay-1")) << unknown.message.ru().toStdString();
 }
 
@@ -319,7 +321,7 @@ TEST_F(PollingTest, CloseOutIsBoundedByAMinute)
     script.reversal = ScriptedReply::json(answer("PENDING"));
     play(script);
     const auto result = client.payment(request);
-    EXPECT_EQ(result.message.key(), "requestOutcomeUnknown");
+    EXPECT_EQ(result.message.key(), "paymentCloseOutFailed");
     // 601 polls of the sale (0 to 600 s), then 61 of the close-out (0 to 60 s).
     EXPECT_EQ(polls(), 601 + 61);
     EXPECT_EQ(clock.elapsedMs(), 660000);

@@ -24,7 +24,9 @@ TEST(PluginEndToEnd, SaleFiscalLinkPartialRefundAndCancel)
     file.write("[OxlenPay]\nhost = " + sandbox.rootUrl().toUtf8() +
                "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
                "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
-               "frequency = 20\npayDuration = 3000\ntimeout = 3000\npaymentProvider = 161\n");
+               "frequency = 20\npayDuration = 3000\ntimeout = 3000\npaymentProvider = 161\n"
+               "journal = " +
+               root.filePath("journal.sqlite").toUtf8() + "\n");
     file.close();
     qputenv("STROVA_ROOT", root.path().toUtf8());
 
