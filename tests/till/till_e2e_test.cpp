@@ -106,7 +106,7 @@ TEST_F(TillEndToEnd, MoneyIsNeverReportedDoneWhenItIsNot)
     const FaultCase cases[] = {
         {"a partial refund whose answer is lost after an earlier one", {{"partial", "lost"}},
          {"refund", "--rrn", "RRN", "--amount", "20.00", "--original", "15.00"},
-         4, "unknown", "requestOutcomeUnknown", "PARTIAL_CANCELLED", 500, false},
+         4, "unknown", "partialReversalOutcomeUnknown", "PARTIAL_CANCELLED", 500, false},
         {"a fiscal link whose answer is lost", {{"fiscal", "lost"}},
          {"fiscal", "--rrn", "RRN", "--qr", ""},
          1, "declined", "", "PARTIAL_CANCELLED", 500, false},
@@ -180,7 +180,7 @@ TEST_F(TillEndToEnd, CtrlCClosesOutAPendingSale)
     const QString err = QString::fromUtf8(process.readAllStandardError());
     EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
     EXPECT_TRUE(err.contains("Ctrl-C: the plug-in stops waiting")) << err.toStdString();
-    EXPECT_TRUE(out.contains("не была подтверждена вовремя и отменена")) << out.toStdString();
+    EXPECT_TRUE(out.contains("Ожидание оплаты прервано, оплата отменена")) << out.toStdString();
     const QJsonObject entry = ledger().last().toObject();
     EXPECT_EQ(entry.value("payment_status").toString(), "REVERSED");
     EXPECT_TRUE(out.contains(entry.value("payment_id").toString())) << out.toStdString();

@@ -77,7 +77,7 @@ TEST_F(TillEndToEnd, RacesThatCostMoney)
          0, "", "REVERSED", 1500, true, {{post + "/payment/reversal", 1}, {poll, 1}}},
         {"a refund carried out, its answer lost", {{"partial", "lost", 1, 0}},
          {"refund", "--rrn", "RRN", "--amount", "5.00", "--original", "15.00"},
-         4, "requestOutcomeUnknown", "PARTIAL_CANCELLED", 500, true, {{post + "/partial/reversal", 1}}},
+         4, "partialReversalOutcomeUnknown", "PARTIAL_CANCELLED", 500, true, {{post + "/partial/reversal", 1}}},
         {"a fiscal link carried out, its answer lost", {{"fiscal", "lost", 1, 0}},
          {"fiscal", "--rrn", "RRN", "--qr", "https://ofd.example/r?i=1"},
          1, "", "SUCCESS", 0, true, {{post + "/payment/fiscal", 1}}},
