@@ -137,11 +137,13 @@ private:
     };
 
     /// The whole wait: a first answer that settles it, else polls, then the classification.
-    Wait awaitStatus(const QString& status, const RequestResult& first, qint64 limitMs) const;
+    /// `closeOutFollows`: an open end is reported by the close-out, so it is logged as info.
+    Wait awaitStatus(const QString& status, const RequestResult& first, qint64 limitMs,
+                     bool closeOutFollows = false) const;
     /// Polls the payment of `first` until `status`, "FAILED", the limit or an interrupt.
     Wait pollUntil(const QString& status, const RequestResult& first, qint64 limitMs) const;
     /// Turns the answer that ended a wait into the operation's result.
-    RequestResult classify(const QString& status, Wait wait) const;
+    RequestResult classify(const QString& status, Wait wait, bool closeOutFollows) const;
     /// Why a sale is closed out: its wait timed out or was interrupted, or its confirmed
     /// approval could not be recorded.
     enum class CloseOut { TimedOut, Interrupted, NotRecorded };

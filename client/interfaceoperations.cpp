@@ -120,7 +120,7 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
                            {"transaction_id", transactionId}};
     const RequestResult first = sendRequest(Payment, body);
     journal->answered(&row, first);
-    const Wait wait = awaitStatus("SUCCESS", first, payDuration);
+    const Wait wait = awaitStatus("SUCCESS", first, payDuration, reverseUnknown != 0);
     RequestResult result = wait.result;
     if (wait.end != WaitEnd::Final && reverseUnknown != 0) {
         result = closeOutSale(wait.result, wait.end == WaitEnd::Interrupted ? CloseOut::Interrupted
@@ -153,7 +153,7 @@ Interface::RequestResult Interface::waitForStatus(const QString& status,
 }
 
 Interface::Wait Interface::awaitStatus(const QString& status, const RequestResult& first,
-                                       qint64 limitMs) const
+                                       qint64 limitMs, bool closeOutFollows) const
 {
     logger->info("Ожидание статуса '%1'", status);
     Wait wait{first, WaitEnd::Final};
@@ -164,7 +164,7 @@ Interface::Wait Interface::awaitStatus(const QString& status, const RequestResul
     if (reported != status && reported != Failed && !first.getRrn().isEmpty()) {
         wait = pollUntil(status, first, limitMs);
     }
-    wait.result = classify(status, wait);
+    wait.result = classify(status, wait, closeOutFollows);
     return wait;
 }
 
@@ -198,7 +198,8 @@ Interface::Wait Interface::pollUntil(const QString& status, const RequestResult&
     }
 }
 
-Interface::RequestResult Interface::classify(const QString& status, Wait wait) const
+Interface::RequestResult Interface::classify(const QString& status, Wait wait,
+                                            bool closeOutFollows) const
 {
     RequestResult& result = wait.result;
     if (result.getPaymentStatus() == Failed) {
@@ -248,7 +249,10 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait) c
             result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
         }
     }
-    if (!result.success) {
+    if (closeOutFollows && wait.end != WaitEnd::Final && !result.getRrn().isEmpty()) {
+        // Not the end of the story: the close-out that follows says how the sale ended.
+        logger->info("%1", result.message.ru());
+    } else if (!result.success) {
         logger->error(result.message.ru());
     }
     return result;

@@ -2,6 +2,7 @@
 
 #include "selfsignedcertificate.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <openssl/crypto.h>
@@ -219,7 +220,11 @@ public:
         const QByteArray code = delivery.errorCode == 0
                                     ? QByteArray()
                                     : " error " + QByteArray::number(delivery.errorCode);
-        std::fprintf(stderr, "%s %s %d%s%s %lld ms%s%s\n", request.method.toUtf8().constData(),
+        const QDateTime now = QDateTime::currentDateTime();
+        const QByteArray time =
+            now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
+        std::fprintf(stderr, "%s %s %s %d%s%s %lld ms%s%s\n", time.constData(),
+                     request.method.toUtf8().constData(),
                      path.constData(), delivery.status, code.constData(), payment.constData(),
                      static_cast<long long>(ms), note ? " - " : "", note ? note : "");
         std::fflush(stderr);

@@ -10,6 +10,7 @@
 #include "tilljournal.h"
 #include "tilllog.h"
 #include "tilloperations.h"
+#include "tillstatus.h"
 #include "tillsettings.h"
 
 #include <QCoreApplication>
@@ -132,6 +133,10 @@ int main(int argc, char* argv[])
             return fail(BadUsage, error);
         }
         return print(outcome, command.json);
+    }
+
+    if (command.name == "status") {
+        return print(till::paymentStatus(command.rrn), command.json);
     }
 
     till::PluginHost host;

@@ -9,8 +9,8 @@ namespace till {
 
 namespace {
 
-const QStringList Commands = {"demo", "sale",    "refund",  "cancel",      "fiscal",
-                              "info", "journal", "recover", "check-config"};
+const QStringList Commands = {"demo",    "sale",    "refund",       "cancel", "fiscal", "info",
+                              "journal", "recover", "check-config", "status"};
 
 struct CommandOptions {
     QStringList required;
@@ -29,6 +29,7 @@ const QHash<QString, CommandOptions>& optionTable()
         {"info", {{}, {}}},
         {"journal", {{}, {"--note"}, {"--open", "--json"}}},
         {"recover", {{}, {}, {"--json"}}},
+        {"status", {{"--rrn"}, {}, {"--json"}}},
         {"check-config", {{}, {}}},
     };
     return table;
@@ -76,6 +77,12 @@ QString usage(const QString& command)
                "the provider: the note and the time are kept. Exit status 2 for any other "
                "entry.\n";
     }
+    if (command == "status") {
+        return "usage: oxlenpay-till [global options] status --rrn ID [--json]\n"
+               "Asks the provider for the status of the payment ID with one signed request; "
+               "changes nothing. Exit status 0 when the provider answered, 1 on its error, 4 "
+               "when no answer came.\n";
+    }
     if (command == "recover") {
         return "usage: oxlenpay-till [global options] recover [--json]\n"
                "Works on every journal entry not settled whose till is gone: a sale that may "
@@ -107,6 +114,7 @@ QString usage(const QString& command)
            "  journal [--open] [--json]\n"
            "  journal resolve ID --note TEXT\n"
            "  recover [--json]\n"
+           "  status --rrn ID [--json]\n"
            "  check-config [FILE]\n"
            "\n"
            "  --plugin PATH   the plug-in to load (default: the one beside the till)\n"

@@ -1,5 +1,7 @@
 #include "tilllog.h"
 
+#include <QDateTime>
+
 #include <cstdio>
 
 namespace till {
@@ -24,8 +26,12 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
     if (beforeLogLine) {
         beforeLogLine();
     }
-    std::fprintf(stderr, "%s %s: %s\n", level, context.category ? context.category : "",
-                 text.toUtf8().constData());
+    // Local time with its offset, to the millisecond: lines can be matched with the host's,
+    // the provider's and the sandbox's logs.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString time = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    std::fprintf(stderr, "%s %s %s: %s\n", time.toUtf8().constData(), level,
+                 context.category ? context.category : "", text.toUtf8().constData());
     std::fflush(stderr);
 }
 

@@ -6,6 +6,7 @@
 #include "tilljournal.h"
 #include "waitprogress.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
 
@@ -64,12 +65,24 @@ Outcome TillOperations::waitFor(
     PaymentProcessingAnswer (BasicPaymentProcessing::*call)(const PaymentProcessingRequest&))
 {
     const QDateTime since = QDateTime::currentDateTimeUtc();
-    WaitProgress progress(operation, waitLimitMs(), m_processing, since);
-    Outcome outcome = Outcome::ofAnswer(operation, (m_processing->*call)(request));
+    QElapsedTimer took;
+    took.start();
+    Outcome outcome;
+    {
+        WaitProgress progress(operation, waitLimitMs(), m_processing, since);
+        outcome = Outcome::ofAnswer(operation, (m_processing->*call)(request));
+    }
     outcome.amountAsked = request.sum;
     outcome.currency = request.currencyCode;
     outcome.paymentId = request.rrn;
     settleFromJournal(since, &outcome);
+    // One line that ties the operation's ids to its outcome, for whoever reads the logs later.
+    QMessageLogger(nullptr, 0, nullptr, "oxlenpay-till").info().noquote()
+        << QString("%1 ended %2: transaction %3, payment %4, %5 ms")
+               .arg(operation, outcome.stateName(),
+                    outcome.transactionId.isEmpty() ? "-" : outcome.transactionId,
+                    outcome.knownPaymentId().isEmpty() ? "-" : outcome.knownPaymentId())
+               .arg(took.elapsed());
     return outcome;
 }
 

@@ -21,7 +21,7 @@ QString heading(const QString& operation)
     return QString("==== %1 ").arg(operation.toUpper()).leftJustified(40, '=') + '\n';
 }
 
-const char* stateName(ResultState state)
+const char* nameOf(ResultState state)
 {
     switch (state) {
     case ResultState::Approved:
@@ -63,6 +63,11 @@ Outcome Outcome::ofFiscal(bool delivered, const QString& paymentId, const QStrin
     return outcome;
 }
 
+QString Outcome::stateName() const
+{
+    return nameOf(state);
+}
+
 int Outcome::exitStatus() const
 {
     switch (state) {
@@ -91,11 +96,11 @@ QJsonObject Outcome::json() const
         return customJson;
     }
     if (operation == "fiscal") {
-        return {{"operation", operation}, {"success", success()}, {"outcome", stateName(state)}};
+        return {{"operation", operation}, {"success", success()}, {"outcome", nameOf(state)}};
     }
     return {{"operation", operation},
             {"success", answer.isSuccess()},
-            {"outcome", stateName(state)},
+            {"outcome", nameOf(state)},
             {"status", int(answer.getStatus())},
             {"code", answer.getCode()},
             {"message",
@@ -118,7 +123,7 @@ QString Outcome::receipt() const
         return text + line("Result", success() ? "DELIVERED" : "NOT DELIVERED") +
                line("Payment id", paymentId) + line("Link", link);
     }
-    text += line("Result", QString(stateName(state)).toUpper());
+    text += line("Result", QString(nameOf(state)).toUpper());
     if (amountAsked > 0) {
         // A refund or cancel shows what was asked: the provider's answer carries no amount.
         text += line(operation == "sale" ? "Amount" : "Amount asked",

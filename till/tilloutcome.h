@@ -37,8 +37,9 @@ struct Outcome {
     int exitStatus() const;
     QJsonObject json() const;
     QString receipt() const;
-
-private:
+    /// "approved", "declined" or "unknown".
+    QString stateName() const;
+    /// The payment the operation was about, from the answer or the journal.
     QString knownPaymentId() const;
 };
 

@@ -1,0 +1,49 @@
+#include "tillstatus.h"
+
+#include "interface.h"
+
+#include <QJsonObject>
+
+namespace till {
+
+Outcome paymentStatus(const QString& paymentId)
+{
+    oxlenpay::Interface client;
+    client.init();
+    const QJsonObject body{{"service_id", client.getMerchantServiceId().toLongLong()},
+                           {"payment_id", paymentId}};
+    const auto result = client.sendRequest(oxlenpay::Interface::PaymentStatus, body);
+    const QString status = result.getPaymentStatus();
+    const bool answered = result.errorCode != 0 || !status.isEmpty();
+
+    Outcome outcome;
+    outcome.operation = "status";
+    outcome.paymentId = paymentId;
+    outcome.state = !answered                ? ResultState::Unknown
+                    : result.errorCode != 0 ? ResultState::Declined
+                                            : ResultState::Approved;
+    const QString text = result.message.ru();
+    outcome.customJson = {{"operation", "status"},
+                          {"paymentId", paymentId},
+                          {"answered", answered},
+                          {"status", status},
+                          {"errorCode", result.errorCode},
+                          {"message", text},
+                          {"phone", result.getPhone()}};
+    QString receipt = "==== STATUS ============================\n" +
+                      receiptLine("Payment id", paymentId);
+    if (answered && result.errorCode == 0) {
+        receipt += receiptLine("Status", status);
+        if (!result.getPhone().isEmpty()) {
+            receipt += receiptLine("Phone", result.getPhone());
+        }
+    } else if (answered) {
+        receipt += receiptLine("Error", QString("%1 %2").arg(result.errorCode).arg(text));
+    } else {
+        receipt += receiptLine("No answer", text.isEmpty() ? "the answer was lost" : text);
+    }
+    outcome.customReceipt = receipt;
+    return outcome;
+}
+
+} // namespace till
