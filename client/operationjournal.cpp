@@ -114,6 +114,9 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
         row->providerStatus = result.getPaymentStatus();
     }
     row->messageKey = result.messageKey;
+    if (result.messageKey == "undefined") {
+        row->providerText = result.message.ru(); // the provider's own words
+    }
     row->state = closedState(*row, result);
     if (!isEnabled()) {
         return true;

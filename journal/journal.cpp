@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
+#include <QStringList>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -36,7 +37,8 @@ constexpr int DefaultBusyTimeoutMs = 5000;
     "    owner_start INTEGER NOT NULL,\n"                                                          \
     "    owner TEXT NOT NULL DEFAULT '',\n"                                                        \
     "    note TEXT NOT NULL DEFAULT '',\n"                                                         \
-    "    resolved_ms INTEGER NOT NULL DEFAULT 0\n"                                                 \
+    "    resolved_ms INTEGER NOT NULL DEFAULT 0,\n"                                                \
+    "    provider_text TEXT NOT NULL DEFAULT ''\n"                                                 \
     ");\n"
 
 #define UNSETTLED_INDEX                                                                            \
@@ -71,26 +73,26 @@ static_assert(sizeof Migrations / sizeof *Migrations == Journal::SchemaVersion -
 
 const char* const Columns = "id, operation, amount, currency, payment_id, state, provider_status, "
                             "message_key, created_ms, changed_ms, owner_pid, owner_start, owner, "
-                            "note, resolved_ms";
+                            "note, resolved_ms, provider_text";
 
 // A known row changes only for the handle that owns it.
 const char* const Upsert = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
                         message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
-                        note, resolved_ms)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)
+                        note, resolved_ms, provider_text)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
 ON CONFLICT (id) DO UPDATE SET
     payment_id = excluded.payment_id, state = excluded.state,
     provider_status = excluded.provider_status, message_key = excluded.message_key,
-    changed_ms = excluded.changed_ms
+    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text
 WHERE operations.owner = excluded.owner
 )";
 
 const char* const CarryOver = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
                         message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
-                        note, resolved_ms)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)
+                        note, resolved_ms, provider_text)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
 ON CONFLICT (id) DO NOTHING
 )";
 
@@ -141,6 +143,7 @@ public:
         bind(13, entry.owner);
         bind(14, entry.note);
         bind(15, entry.resolved.isValid() ? entry.resolved.toMSecsSinceEpoch() : qint64(0));
+        bind(16, entry.providerText);
     }
 
     /// The row at the cursor, read in the order of Columns; false for names it does not know.
@@ -160,6 +163,7 @@ public:
         entry->note = text(13);
         entry->resolved =
             integer(14) > 0 ? QDateTime::fromMSecsSinceEpoch(integer(14), Qt::UTC) : QDateTime();
+        entry->providerText = text(15);
         return JournalEntry::operationFromName(text(1), &entry->operation) &&
                JournalEntry::stateFromName(text(5), &entry->state);
     }
@@ -526,7 +530,7 @@ bool Journal::recordAndRelease(JournalEntry* entry)
     const QDateTime now = wallClock();
     Statement statement(d->db, "UPDATE operations SET payment_id = ?1, state = ?2, "
                                "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
-                               "owner = '' WHERE id = ?6 AND owner = ?7");
+                               "owner = '', provider_text = ?8 WHERE id = ?6 AND owner = ?7");
     if (!statement.prepared()) {
         return d->fail("cannot write to the journal");
     }
@@ -537,6 +541,7 @@ bool Journal::recordAndRelease(JournalEntry* entry)
     statement.bind(5, now.toMSecsSinceEpoch());
     statement.bind(6, entry->id);
     statement.bind(7, d->owner.token());
+    statement.bind(8, entry->providerText);
     if (sqlite3_step(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot write to the journal");
     }
@@ -617,6 +622,55 @@ bool Journal::entries(QVector<JournalEntry>* out, bool unsettledOnly) const
         (unsettledOnly ? QByteArray("WHERE state NOT IN ") + Settled : QByteArray()) +
             " ORDER BY created_ms DESC, rowid DESC",
         out);
+}
+
+bool Journal::entries(QVector<JournalEntry>* out, const Filter& filter) const
+{
+    QMutexLocker lock(&d->mutex);
+    out->clear();
+    if (!d->db) {
+        return d->fail("the journal is not open");
+    }
+    QStringList where;
+    if (filter.unsettledOnly) {
+        where << QString("state NOT IN %1").arg(Settled);
+    }
+    if (!filter.id.isEmpty()) {
+        where << "id = ?1";
+    }
+    if (!filter.paymentId.isEmpty()) {
+        where << "payment_id = ?2";
+    }
+    if (filter.since.isValid()) {
+        where << QString("created_ms >= %1").arg(filter.since.toMSecsSinceEpoch());
+    }
+    if (filter.until.isValid()) {
+        where << QString("created_ms < %1").arg(filter.until.toMSecsSinceEpoch());
+    }
+    const QByteArray condition =
+        where.isEmpty() ? QByteArray() : "WHERE " + where.join(" AND ").toLatin1();
+    const QByteArray sql = QByteArray("SELECT ") + Columns + " FROM operations " + condition +
+                           " ORDER BY created_ms DESC, rowid DESC";
+    Statement statement(d->db, sql.constData());
+    if (!statement.prepared()) {
+        return d->fail("cannot read the journal");
+    }
+    if (!filter.id.isEmpty()) {
+        statement.bind(1, filter.id);
+    }
+    if (!filter.paymentId.isEmpty()) {
+        statement.bind(2, filter.paymentId);
+    }
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        JournalEntry entry;
+        if (!statement.readEntry(&entry)) {
+            d->error = QString("the entry %1 holds an unknown operation or state").arg(entry.id);
+            return false;
+        }
+        out->append(entry);
+    }
+    return step == SQLITE_DONE || d->fail("cannot read the journal");
 }
 
 bool Journal::latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const

@@ -21,6 +21,15 @@ namespace oxlenpay {
 /// own: another handle's row is taken over with claim(), once that handle is gone.
 class Journal {
 public:
+    /// Which entries a listing wants; empty members select everything.
+    struct Filter {
+        bool unsettledOnly = false;
+        QString id;
+        QString paymentId;
+        QDateTime since; ///< created at or after
+        QDateTime until; ///< created before
+    };
+
     enum class OpenMode { CreateIfMissing, ExistingOnly, ReadOnly };
     /// The schema this build writes; older files are migrated forward when opened.
     static constexpr int SchemaVersion = 2;
@@ -72,6 +81,8 @@ public:
     bool resolve(const QString& id, const QString& note);
     /// The entries, newest first; only those not settled when `unsettledOnly`.
     bool entries(QVector<JournalEntry>* out, bool unsettledOnly) const;
+    /// The entries `filter` selects, newest first.
+    bool entries(QVector<JournalEntry>* out, const Filter& filter) const;
     /// The newest entry written by process `pid` (started at `start`) at or after `since`.
     bool latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const;
     /// Deletes the settled entries last changed before `before`; their number, or -1.

@@ -24,6 +24,8 @@ struct JournalEntry {
     State state = State::Sending;
     QString providerStatus;
     QString messageKey;
+    /// The provider's own words when it refused or declined ("error_message").
+    QString providerText;
     QDateTime created;
     QDateTime changed;
     /// The journal handle that works on the row; a row is taken over only once that

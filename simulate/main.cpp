@@ -82,7 +82,7 @@ int main(int argc, char* argv[])
         return 2;
     }
     qputenv("STROVA_ROOT", root.path().toUtf8());
-    if (!writeConfig(root.path(), "/journal.sqlite")) {
+    if (!writeConfig(root.path(), root.path() + "/journal.sqlite")) {
         std::fprintf(stderr, "oxlenpay-simulate: cannot write the configuration\n");
         return 2;
     }

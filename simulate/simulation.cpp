@@ -381,6 +381,9 @@ void Simulation::checkRows(bool finalCheck)
 {
     if (!m_reader.isOpen() &&
         !m_reader.open(m_directory + "/journal.sqlite", oxlenpay::Journal::OpenMode::ReadOnly)) {
+        if (finalCheck) {
+            violate("no journal where the configuration puts it: " + m_reader.errorString());
+        }
         return; // nothing written yet
     }
     QVector<JournalEntry> rows;
