@@ -4,6 +4,7 @@
 #include "restclient.h"
 #include "sandboxserver.h"
 #include "settings.h"
+#include "journalview.h"
 #include "tilljournal.h"
 #include "tilloperations.h"
 

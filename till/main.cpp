@@ -3,6 +3,7 @@
 #include "config.h"
 #include "configcheck.h"
 #include "demo.h"
+#include "journalview.h"
 #include "pluginhost.h"
 #include "restclient.h"
 #include "settings.h"
@@ -129,7 +130,20 @@ int main(int argc, char* argv[])
         return print(outcome, command.json);
     }
     if (command.name == "journal") {
-        if (!till::journalListing(command.openOnly, &outcome, &error)) {
+        till::JournalQuery query;
+        query.filter.unsettledOnly = command.openOnly;
+        query.filter.id = command.entryId;
+        query.filter.paymentId = command.paymentId;
+        query.csv = command.csv;
+        if ((!command.since.isEmpty() &&
+             !till::parseTime(command.since, false, &query.filter.since, &error)) ||
+            (!command.until.isEmpty() &&
+             !till::parseTime(command.until, true, &query.filter.until, &error))) {
+            return fail(BadUsage, error);
+        }
+        const bool read = command.report ? till::journalReport(query.filter, &outcome, &error)
+                                         : till::journalListing(query, &outcome, &error);
+        if (!read) {
             return fail(BadUsage, error);
         }
         return print(outcome, command.json);

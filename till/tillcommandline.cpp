@@ -27,7 +27,8 @@ const QHash<QString, CommandOptions>& optionTable()
         {"cancel", {{"--rrn"}, {"--amount", "--currency"}}},
         {"fiscal", {{"--rrn", "--qr"}, {}}},
         {"info", {{}, {}}},
-        {"journal", {{}, {"--note"}, {"--open", "--json"}}},
+        {"journal",
+         {{}, {"--note", "--id", "--payment", "--since", "--until"}, {"--open", "--json", "--csv"}}},
         {"recover", {{}, {}, {"--json"}}},
         {"status", {{"--rrn"}, {}, {"--json"}}},
         {"check-config", {{}, {}}},
@@ -67,12 +68,22 @@ QString usage(const QString& command)
                "options.\n";
     }
     if (command == "journal") {
-        return "usage: oxlenpay-till [global options] journal [--open] [--json]\n"
+        return "usage: oxlenpay-till [global options] journal [--open] [--id ID] [--payment ID]\n"
+               "           [--since TIME] [--until TIME] [--json | --csv]\n"
+               "       oxlenpay-till [global options] journal report [--since TIME] [--until TIME] "
+               "[--json]\n"
                "       oxlenpay-till [global options] journal resolve ID --note TEXT\n"
                "Lists the payment journal, newest first: every operation sent to the provider, "
                "its ids, state and message key.\n"
                "--open lists only the entries not settled: sending and waiting (under way), "
                "unknown (recovery works on it) and attention (a person must settle it).\n"
+               "--id and --payment select an entry by its id or its payment id; --since and "
+               "--until take an ISO-8601 date or time (2026-12-08, 2026-12-08T14:30), local "
+               "unless it names its offset; times are shown local, with their offset (JSON and "
+               "CSV: UTC).\n"
+               "report covers today (local time) unless --since or --until say otherwise: what "
+               "still needs recovery or a person, with what to check; count and sum per "
+               "operation, outcome and currency; the median and slowest durations.\n"
                "resolve settles an attention entry by hand, once its payment was checked with "
                "the provider: the note and the time are kept. Exit status 2 for any other "
                "entry.\n";
@@ -112,6 +123,7 @@ QString usage(const QString& command)
            "  fiscal --rrn ID --qr URL\n"
            "  info\n"
            "  journal [--open] [--json]\n"
+           "  journal report [--since TIME] [--until TIME] [--json]\n"
            "  journal resolve ID --note TEXT\n"
            "  recover [--json]\n"
            "  status --rrn ID [--json]\n"
@@ -193,6 +205,11 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->checkedFile = option;
             continue;
         }
+        if (command->name == "journal" && option == "report" && !command->report &&
+            !command->resolve) {
+            command->report = true;
+            continue;
+        }
         if (command->name == "journal" && option == "resolve" && !command->resolve) {
             command->resolve = true;
             if (i + 1 >= arguments.size() || arguments[i + 1].startsWith('-')) {
@@ -205,6 +222,7 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
         if (accepted.flags.contains(option)) {
             command->openOnly |= option == "--open";
             command->json |= option == "--json";
+            command->csv |= option == "--csv";
             continue;
         }
         if (!accepted.required.contains(option) && !accepted.optional.contains(option)) {
@@ -220,6 +238,14 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->token = text;
         } else if (option == "--note") {
             command->note = text;
+        } else if (option == "--id") {
+            command->entryId = text;
+        } else if (option == "--payment") {
+            command->paymentId = text;
+        } else if (option == "--since") {
+            command->since = text;
+        } else if (option == "--until") {
+            command->until = text;
         } else if (option == "--rrn") {
             command->rrn = text;
         } else if (option == "--qr") {
@@ -245,7 +271,17 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             return false;
         }
     }
-    if (command->resolve != seen.contains("--note") || (command->resolve && command->openOnly)) {
+    if (command->csv && command->json) {
+        *error = "journal prints --json or --csv, not both";
+        return false;
+    }
+    if (command->report && (command->openOnly || command->csv || seen.contains("--id") ||
+                            seen.contains("--payment"))) {
+        *error = "journal report takes --since, --until and --json";
+        return false;
+    }
+    if (command->resolve != seen.contains("--note") ||
+        (command->resolve && (command->openOnly || command->csv || seen.size() > 1))) {
         *error = command->resolve ? "journal resolve takes --note TEXT and nothing else"
                                   : "--note goes with journal resolve ID";
         return false;

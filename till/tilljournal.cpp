@@ -16,11 +16,6 @@ namespace {
 
 using oxlenpay::JournalEntry;
 
-QString timeText(const QDateTime& time)
-{
-    return time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss");
-}
-
 bool isSettled(const QString& state)
 {
     JournalEntry::State value = JournalEntry::State::Sending;
@@ -65,40 +60,6 @@ QString orDash(const QString& text)
     return text.isEmpty() ? "-" : text;
 }
 
-QJsonObject entryJson(const JournalEntry& entry)
-{
-    return {{"id", entry.id},
-            {"operation", JournalEntry::operationName(entry.operation)},
-            {"amount", formatAmount(entry.amount)},
-            {"currency", entry.currency},
-            {"paymentId", entry.paymentId},
-            {"state", JournalEntry::stateName(entry.state)},
-            {"providerStatus", entry.providerStatus},
-            {"key", entry.messageKey},
-            {"created", entry.created.toString(Qt::ISODateWithMs)},
-            {"changed", entry.changed.toString(Qt::ISODateWithMs)},
-            {"note", entry.note},
-            {"resolved",
-             entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs) : QString()}};
-}
-
-QString entryLine(const JournalEntry& entry)
-{
-    return QString("  %1  %2 %3 %4 %5 %6 %7\n")
-               .arg(timeText(entry.created))
-               .arg(JournalEntry::operationName(entry.operation), -15)
-               .arg(entry.operation == JournalEntry::Operation::Fiscal ? "-"
-                                                                       : formatAmount(entry.amount),
-                    10)
-               .arg(orDash(entry.paymentId), -14)
-               .arg(JournalEntry::stateName(entry.state), -9)
-               .arg(orDash(entry.messageKey), -22)
-               .arg(entry.id) +
-           (entry.state == JournalEntry::State::Resolved
-                ? QString("      resolved %1: %2\n").arg(timeText(entry.resolved), entry.note)
-                : QString());
-}
-
 } // namespace
 
 QString journalPath()
@@ -114,43 +75,11 @@ QString journalPath()
     return configured; // as written, like the plug-in
 }
 
-bool journalListing(bool openOnly, Outcome* outcome, QString* error)
+bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, QString* path,
+                 QString* error)
 {
-    const QString path = journalPath();
-    oxlenpay::Journal journal;
-    QVector<JournalEntry> entries;
-    if (!openExisting(&journal, path, oxlenpay::Journal::OpenMode::ReadOnly, error)) {
-        return false;
-    }
-    if (!journal.entries(&entries, false)) {
-        *error = QString("cannot read the journal %1: %2").arg(path, journal.errorString());
-        return false;
-    }
-    outcome->operation = "journal";
-    outcome->state = ResultState::Approved;
-    QJsonArray rows;
-    QString text = QString("==== JOURNAL %1\n").arg(path);
-    text += QString("  %1  %2 %3 %4 %5 %6 %7\n")
-                .arg("created", -19)
-                .arg("operation", -15)
-                .arg("amount", 10)
-                .arg("payment id", -14)
-                .arg("state", -9)
-                .arg("key", -22)
-                .arg("id");
-    for (const JournalEntry& entry : entries) {
-        if (openOnly && isSettled(JournalEntry::stateName(entry.state))) {
-            continue;
-        }
-        rows.append(entryJson(entry));
-        text += entryLine(entry);
-    }
-    if (rows.isEmpty()) {
-        text += openOnly ? "  (every entry is settled)\n" : "  (no entries)\n";
-    }
-    outcome->customJson = {{"operation", "journal"}, {"journal", path}, {"entries", rows}};
-    outcome->customReceipt = text;
-    return true;
+    *path = journalPath();
+    return openExisting(journal, *path, mode, error);
 }
 
 bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal.h"
 #include "tilloutcome.h"
 
 #include <QDateTime>
@@ -13,9 +14,10 @@ namespace till {
 /// the configuration turns the journal off.
 QString journalPath();
 
-/// `journal`: the entries, newest first; with `openOnly` those not settled (sending,
-/// waiting, unknown). False, with the reason, when the journal cannot be read.
-bool journalListing(bool openOnly, Outcome* outcome, QString* error);
+/// Opens the journal the configuration names; false, with the reason, when it is turned
+/// off or cannot be opened so.
+bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, QString* path,
+                 QString* error);
 
 /// `journal resolve ID --note TEXT`: settles an entry that waits for a person. False, with
 /// the reason, when there is no such entry in that state.
