@@ -1,8 +1,9 @@
 #include "configcheck.h"
 
-#include "config.h"
 #include "journal.h"
+#include "settings.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
@@ -11,6 +12,9 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace till {
 
@@ -102,6 +106,15 @@ QString checkValue(const QString& key, const QString& value)
         }
         return QString();
     }
+    if (key == "path" && (value.contains("://") || value.startsWith("//"))) {
+        return QString("path = %1 names a host of its own: the plug-in refuses it; give only the "
+                       "path, such as /api/quindo-pay/merchant")
+            .arg(value);
+    }
+    if (key == "merchantSecretKey" && value == "change-me") {
+        return "merchantSecretKey is still the example's placeholder: write the key the provider "
+               "issued";
+    }
     if (key == "host") {
         const QUrl url(value, QUrl::StrictMode);
         if (!url.isValid() || url.host().isEmpty()) {
@@ -109,13 +122,6 @@ QString checkValue(const QString& key, const QString& value)
         }
         if (url.scheme() != "https" && !(url.scheme() == "http" && isLoopback(url.host()))) {
             return QString("host = %1 is not https: the plug-in refuses it").arg(value);
-        }
-    }
-    if (key == "journal" && !value.isEmpty()) {
-        const QString path = value;
-        QString problem;
-        if (QFileInfo::exists(path) && !oxlenpay::Journal::isUsable(path, &problem)) {
-            return QString("journal = %1 cannot be used: %2").arg(value, problem);
         }
     }
     if (value.isEmpty() && RequiredKeys.contains(key)) {
@@ -169,6 +175,13 @@ QVector<ConfigFinding> checkConfig(const QByteArray& content)
                              : QString("unknown key %1 (did you mean %2?)").arg(key, closest)});
             continue;
         }
+        if (seen.contains(key)) {
+            findings.append({number,
+                             QString("%1 is set again (first on line %2): the last one wins")
+                                 .arg(key)
+                                 .arg(seen.value(key)),
+                             true});
+        }
         seen.insert(key, number);
         const QString mistake = checkValue(key, value);
         if (!mistake.isEmpty()) {
@@ -179,6 +192,52 @@ QVector<ConfigFinding> checkConfig(const QByteArray& content)
         if (!seen.contains(key)) {
             findings.append({0, QString("%1 is missing from [%2]").arg(key, Section)});
         }
+    }
+    return findings;
+}
+
+QVector<ConfigFinding> checkConfigFile(const QString& path, const QByteArray& content)
+{
+    QVector<ConfigFinding> findings = checkConfig(content);
+    // The values the plug-in takes: the last of each key in [OxlenPay], else the default.
+    QString journal = oxlenpay::settings::DefaultJournal;
+    bool hasSecret = false;
+    QString section;
+    for (const QByteArray& raw : content.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith('[')) {
+            section = line.mid(1, line.indexOf(']') - 1).trimmed();
+        } else if (section == Section && line.contains('=')) {
+            const QString key = line.left(line.indexOf('=')).trimmed();
+            const QString value = line.mid(line.indexOf('=') + 1).trimmed();
+            journal = key == "journal" ? value : journal;
+            hasSecret = key == "merchantSecretKey" ? !value.isEmpty() : hasSecret;
+        }
+    }
+    if (!journal.isEmpty()) {
+        const QFileInfo file(journal);
+        const QString folder = file.absolutePath();
+        QString problem;
+        if (!QFileInfo(folder).isDir()) {
+            findings.append({0, QString("journal %1: its folder %2 does not exist: every sale "
+                                        "would be refused; create it owned by the host's user, "
+                                        "mode 0750")
+                                    .arg(journal, folder)});
+        } else if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+            findings.append({0, QString("journal %1: this user cannot write to its folder %2")
+                                    .arg(journal, folder)});
+        } else if (file.exists() && !oxlenpay::Journal::isUsable(journal, &problem)) {
+            findings.append({0, QString("journal %1 cannot be used: %2").arg(journal, problem)});
+        }
+    }
+    struct stat info {};
+    if (hasSecret && ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
+        (info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        findings.append({0,
+                         QString("the file holds the secret and is readable by other users "
+                                 "(mode %1): chmod 0600 it")
+                             .arg(info.st_mode & 0777, 4, 8, QChar('0')),
+                         true});
     }
     return findings;
 }

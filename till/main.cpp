@@ -12,11 +12,14 @@
 #include "tilllog.h"
 #include "tilloperations.h"
 #include "tillstatus.h"
+
+#include "interface.h"
 #include "tillsettings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QUuid>
 
 #include <cstdio>
 
@@ -56,6 +59,36 @@ int print(const till::Outcome& outcome, bool json)
     return outcome.exitStatus();
 }
 
+/// `check-config --online`: one signed status request for a payment that cannot exist.
+till::ConfigFinding checkOnline()
+{
+    oxlenpay::Interface client;
+    client.init();
+    const QString nobody = "check-config-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const auto answer = client.sendRequest(
+        oxlenpay::Interface::PaymentStatus,
+        {{"service_id", client.getMerchantServiceId().toLongLong()}, {"payment_id", nobody}});
+    if (answer.errorCode == 1009 || (answer.success && !answer.getPaymentStatus().isEmpty())) {
+        return {0, "online: the host answers, its certificate is trusted and the signature is "
+                   "accepted",
+                true};
+    }
+    if (answer.errorCode == 1001 || answer.errorCode == 1002) {
+        return {0, QString("online: the provider refused the signature (%1 %2): check "
+                           "merchantServiceUserId, merchantSecretKey and the till's clock")
+                       .arg(answer.errorCode)
+                       .arg(answer.message.ru())};
+    }
+    if (answer.errorCode != 0) {
+        return {0, QString("online: the provider answered code %1: %2")
+                       .arg(answer.errorCode)
+                       .arg(answer.message.ru())};
+    }
+    return {0, QString("online: no answer from the provider: %1 (%2)")
+                   .arg(answer.message.isEmpty() ? "the answer was lost" : answer.message.ru(),
+                        answer.message.key())};
+}
+
 int checkConfig(const till::TillCommand& command)
 {
     const QString path = !command.checkedFile.isEmpty() ? command.checkedFile
@@ -68,15 +101,32 @@ int checkConfig(const till::TillCommand& command)
             BadUsage,
             QString("cannot read the configuration file %1: %2").arg(path, file.errorString()));
     }
-    const QVector<till::ConfigFinding> findings = till::checkConfig(file.readAll());
+    QVector<till::ConfigFinding> findings = till::checkConfigFile(path, file.readAll());
+    if (command.online) {
+        Singleton<Config>::instance = new Config; // the host's, kept for the whole run
+        Singleton<Config>::instance->redirect(oxlenpay::settings::ConfigPath,
+                                              QFileInfo(path).absoluteFilePath());
+        till::ConfigFinding online = checkOnline();
+        online.warning = false;
+        findings.append(online);
+    }
+    int mistakes = 0, warnings = 0;
     for (const till::ConfigFinding& finding : findings) {
+        const bool good = finding.text.startsWith("online: the host answers");
+        mistakes += !finding.warning && !good;
+        warnings += finding.warning;
         const QString where =
             finding.line > 0 ? QString("%1:%2").arg(path).arg(finding.line) : path;
-        std::printf("%s: %s\n", where.toUtf8().constData(), finding.text.toUtf8().constData());
+        std::printf("%s: %s%s\n", where.toUtf8().constData(),
+                    finding.warning ? "warning: " : "", finding.text.toUtf8().constData());
     }
-    std::printf(findings.isEmpty() ? "%s: no mistakes found\n" : "%s: %d mistake(s)\n",
-                path.toUtf8().constData(), int(findings.size()));
-    return findings.isEmpty() ? Done : BadUsage;
+    if (mistakes == 0 && warnings == 0) {
+        std::printf("%s: no mistakes found\n", path.toUtf8().constData());
+    } else {
+        std::printf("%s: %d mistake(s), %d warning(s)\n", path.toUtf8().constData(), mistakes,
+                    warnings);
+    }
+    return mistakes > 0 ? BadUsage : warnings > 0 ? Refused : Done;
 }
 
 } // namespace
@@ -102,6 +152,10 @@ int main(int argc, char* argv[])
     }
     till::installLogHandler(command.verbosity);
     if (command.name == "check-config") {
+        if (command.online && !command.caFile.isEmpty() &&
+            !RestClient::addTrustedCaFile(command.caFile)) {
+            return fail(BadUsage, "cannot use the CA file " + command.caFile);
+        }
         return checkConfig(command);
     }
 

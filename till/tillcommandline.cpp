@@ -31,7 +31,7 @@ const QHash<QString, CommandOptions>& optionTable()
          {{}, {"--note", "--id", "--payment", "--since", "--until"}, {"--open", "--json", "--csv"}}},
         {"recover", {{}, {}, {"--json"}}},
         {"status", {{"--rrn"}, {}, {"--json"}}},
-        {"check-config", {{}, {}}},
+        {"check-config", {{}, {}, {"--online"}}},
     };
     return table;
 }
@@ -101,12 +101,18 @@ QString usage(const QString& command)
                "any entry is not settled (attention entries included), 0 when none is left.\n";
     }
     if (command == "check-config") {
-        return "usage: oxlenpay-till [global options] check-config [FILE]\n"
+        return "usage: oxlenpay-till [global options] check-config [--online] [FILE]\n"
                "Lists what the plug-in would ignore or misread in FILE (default: the --config "
                "file, else the file the plug-in reads), each with its line: unknown or misplaced "
                "keys, a section named in the wrong case, numbers that are not numbers or out of "
-               "range, a host that is not https, missing credentials. Exit 0 when clean, 2 "
-               "otherwise.\n";
+               "range, a host that is not https, a path naming a host, missing credentials, the "
+               "example's placeholder secret, a journal folder that is missing or not writable, "
+               "a journal file this build cannot use; warnings for a key set twice and for a "
+               "file other users can read while it holds the secret.\n"
+               "--online also reaches the provider: the host resolves, TLS completes and one "
+               "signed status request for a payment that cannot exist tells a refused signature "
+               "from a working one.\n"
+               "Exit 0 when clean, 1 with warnings only, 2 with mistakes.\n";
     }
     if (command == "demo") {
         return "usage: oxlenpay-till [global options] demo\n"
@@ -127,7 +133,7 @@ QString usage(const QString& command)
            "  journal resolve ID --note TEXT\n"
            "  recover [--json]\n"
            "  status --rrn ID [--json]\n"
-           "  check-config [FILE]\n"
+           "  check-config [--online] [FILE]\n"
            "\n"
            "  --plugin PATH   the plug-in to load (default: the one beside the till)\n"
            "  --config FILE   read the \"OxlenPay:\" settings from FILE instead of the host path\n"
@@ -223,6 +229,7 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->openOnly |= option == "--open";
             command->json |= option == "--json";
             command->csv |= option == "--csv";
+            command->online |= option == "--online";
             continue;
         }
         if (!accepted.required.contains(option) && !accepted.optional.contains(option)) {

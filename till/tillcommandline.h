@@ -35,6 +35,7 @@ struct TillCommand {
     QString paymentId;   // journal --payment
     QString since, until; // journal --since / --until, as given
     QString checkedFile; // check-config FILE
+    bool online = false; // check-config --online
     bool help = false;
     bool version = false;
 };

@@ -16,7 +16,8 @@ QStringList found(const QByteArray& content)
 {
     QStringList lines;
     for (const till::ConfigFinding& finding : till::checkConfig(content)) {
-        lines << QString("%1: %2").arg(finding.line).arg(finding.text);
+        lines << QString("%1: %2%3").arg(finding.line).arg(finding.warning ? "warning: " : "",
+                                                           finding.text);
     }
     return lines;
 }
@@ -39,9 +40,21 @@ TEST(ConfigCheck, EachMistakeIsNamedWithItsLine)
         {"numbers out of range", "frequency = 20\nreverseUnknown = 2\n",
          {"7: frequency = 20 is outside 500 to 60000", "8: reverseUnknown = 2 is outside 0 to 1"}},
         {"plain http to another machine", "host = http://api.oxlenpay.example\n",
-         {"7: host = http://api.oxlenpay.example is not https: the plug-in refuses it"}},
-        {"plain http on this machine", "host = http://127.0.0.1:8443\n", {}},
-        {"an empty secret", "merchantSecretKey =\n", {"7: merchantSecretKey is empty"}},
+         {"7: warning: host is set again (first on line 2): the last one wins",
+          "7: host = http://api.oxlenpay.example is not https: the plug-in refuses it"}},
+        {"plain http on this machine", "host = http://127.0.0.1:8443\n",
+         {"7: warning: host is set again (first on line 2): the last one wins"}},
+        {"an empty secret", "merchantSecretKey =\n",
+         {"7: warning: merchantSecretKey is set again (first on line 6): the last one wins",
+          "7: merchantSecretKey is empty"}},
+        {"the example's placeholder secret", "merchantSecretKey = change-me\n",
+         {"7: warning: merchantSecretKey is set again (first on line 6): the last one wins",
+          "7: merchantSecretKey is still the example's placeholder: write the key the provider issued"}},
+        {"a relative path", "path = /api\n", {}},
+        {"a key set twice", "timeout = 1000\ntimeout = 2000\n",
+         {"8: warning: timeout is set again (first on line 7): the last one wins"}},
+        {"a path naming a host", "path = //evil.example/api\n",
+         {"7: path = //evil.example/api names a host of its own: the plug-in refuses it; give only the path, such as /api/quindo-pay/merchant"}},
         {"a line that is no setting", "timeout\n", {"7: \"timeout\" is not a \"key = value\" line"}},
         {"keys in another section", "[Other]\ntimeout = 1\n",
          {"8: timeout is outside [OxlenPay] and is not read"}},
