@@ -147,7 +147,11 @@ QUrl Interface::getUrl(Method method) const
     Config* config = configuration();
     QUrl base = QUrl(config->getString(settings::Host, settings::DefaultHost), QUrl::TolerantMode)
                     .adjusted(QUrl::StripTrailingSlash);
-    const QUrl path(config->getString(settings::Path, settings::DefaultPath), QUrl::TolerantMode);
+    const QString pathText = config->getString(settings::Path, settings::DefaultPath);
+    if (pathText.contains("://") || pathText.trimmed().startsWith("//")) {
+        return QUrl(); // a path that names a host of its own would send the requests there
+    }
+    const QUrl path(pathText, QUrl::TolerantMode);
     base = base.resolved(path).adjusted(QUrl::StripTrailingSlash);
     QString basePath = base.path(QUrl::FullyDecoded);
     if (basePath.endsWith('/')) {

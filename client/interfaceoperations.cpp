@@ -54,13 +54,20 @@ qint64 millisecondsSince(WaitClock::TimePoint start)
 
 Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject& body) const
 {
+    RequestResult result;
+    const QUrl url = getUrl(method);
+    if (url.isEmpty()) {
+        result.setMessage("requestInvalidPath", "Путь в настройках платежной системы указывает "
+                                                "на другой сервер: запрос не отправлен");
+        logger->error(result.message.ru());
+        return result;
+    }
     QSharedPointer<RestClient> client = MockFactory<RestClient>::creator();
     client->setTimeout(exchangeLimitMs >= 0 ? qMin(timeout, exchangeLimitMs) : timeout);
     const RestOperation operation =
         method == PaymentStatus ? RestOperation::Get : RestOperation::Post;
-    client->send(restOperationCode(operation), getUrl(method), QJsonDocument(body), getHeaders());
+    client->send(restOperationCode(operation), url, QJsonDocument(body), getHeaders());
 
-    RequestResult result;
     result.success = true;
     result.settlement = Settlement::Approved;
     if (client->error() != 0) {

@@ -9,7 +9,9 @@
 #include <QStringList>
 
 #include <sqlite3.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace oxlenpay {
 
@@ -297,6 +299,15 @@ struct Journal::Private {
 
     bool openAt(const QString& where)
     {
+        if (mode == OpenMode::CreateIfMissing) {
+            // Made by us first, for the owner alone: SQLite gives its -wal and -shm files the
+            // same mode, whatever the process's umask.
+            const int fd = ::open(QFile::encodeName(where).constData(),
+                                  O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
         const int flags =
             SQLITE_OPEN_FULLMUTEX |
             (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |

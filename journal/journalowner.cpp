@@ -43,6 +43,7 @@ bool JournalOwner::take(const QString& journalPath, QString* error)
         *error = "cannot create " + directory;
         return false;
     }
+    ::chmod(QFile::encodeName(directory).constData(), 0700);
     // Locked under a passing name first, so nobody sees the file unlocked and removes it.
     const QString passing = directory + "/." + m_token;
     const QByteArray passingName = QFile::encodeName(passing);

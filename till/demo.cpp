@@ -63,13 +63,14 @@ Demo::~Demo() = default;
 
 bool Demo::prepare(bool verbose, QString* error)
 {
-    if (!m_root.isValid()) {
+    m_root = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/oxlenpay-till-XXXXXX");
+    if (!m_root->isValid()) {
         *error = "cannot create a temporary directory";
         return false;
     }
     sandbox::SandboxOptions options;
     options.tls = sandbox::SandboxOptions::Tls::SelfSigned;
-    options.certificateOut = m_root.filePath("sandbox.pem");
+    options.certificateOut = m_root->filePath("sandbox.pem");
     options.logRequests = verbose;
     m_sandbox = std::make_unique<sandbox::SandboxServer>(options);
     if (!m_sandbox->start(error)) {
@@ -79,7 +80,7 @@ bool Demo::prepare(bool verbose, QString* error)
         *error = "cannot trust the sandbox's certificate";
         return false;
     }
-    const QString conf = m_root.filePath(QString(oxlenpay::settings::ConfigPath).mid(1));
+    const QString conf = m_root->filePath(QString(oxlenpay::settings::ConfigPath).mid(1));
     QDir().mkpath(QFileInfo(conf).absolutePath());
     QFile file(conf);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -111,7 +112,7 @@ bool Demo::prepare(bool verbose, QString* error)
                "journal = " +
                QFileInfo(conf).absolutePath().toUtf8() + "/journal.sqlite\n");
     file.close();
-    qputenv("STROVA_ROOT", m_root.path().toUtf8());
+    qputenv("STROVA_ROOT", m_root->path().toUtf8());
     return true;
 }
 

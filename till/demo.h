@@ -31,7 +31,8 @@ public:
 private:
     QString ledgerText() const;
 
-    QTemporaryDir m_root;
+    /// Made by prepare(): only the demo leaves a temporary directory behind if killed.
+    std::unique_ptr<QTemporaryDir> m_root;
     std::unique_ptr<sandbox::SandboxServer> m_sandbox;
 };
 

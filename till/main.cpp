@@ -19,13 +19,15 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QTextStream>
 #include <QUuid>
 
 #include <cstdio>
+#include <sys/prctl.h>
 
 namespace {
 
-enum ExitStatus { Done = 0, Refused = 1, BadUsage = 2, NoPlugin = 3 };
+enum ExitStatus { Done = 0, Refused = 1, BadUsage = 2, NoPlugin = 3, IoFailure = 5 };
 
 int fail(int status, const QString& message)
 {
@@ -55,7 +57,13 @@ int print(const till::Outcome& outcome, bool json)
 {
     const QByteArray text = json ? QJsonDocument(outcome.json()).toJson(QJsonDocument::Indented)
                                  : outcome.receipt().toUtf8();
-    std::fputs(text.constData(), stdout);
+    // An answer that cannot be written (a full disk under `> file`) must not look delivered:
+    // the payment id would be lost with it.
+    if (std::fputs(text.constData(), stdout) < 0 || std::fflush(stdout) != 0 ||
+        std::ferror(stdout)) {
+        std::fprintf(stderr, "oxlenpay-till: cannot write the answer to standard output\n");
+        return IoFailure;
+    }
     return outcome.exitStatus();
 }
 
@@ -133,6 +141,8 @@ int checkConfig(const till::TillCommand& command)
 
 int main(int argc, char* argv[])
 {
+    // No core file: one would hold the merchant's secret and the scanned token.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("oxlenpay-till");
 
@@ -177,9 +187,14 @@ int main(int argc, char* argv[])
     }
 
     till::Outcome outcome;
+    const QStringList writers = {"sale", "refund", "cancel", "fiscal", "recover", "journal"};
+    if (writers.contains(command.name) && !till::journalOwnedByMe(&error)) {
+        return fail(BadUsage, error);
+    }
     if (command.name == "journal" && command.resolve) {
-        if (!till::resolveEntry(command.resolvedId, command.note, &outcome, &error)) {
-            return fail(BadUsage, error);
+        bool ioFailure = false;
+        if (!till::resolveEntry(command.resolvedId, command.note, &outcome, &error, &ioFailure)) {
+            return fail(ioFailure ? IoFailure : BadUsage, error);
         }
         return print(outcome, command.json);
     }
@@ -198,7 +213,7 @@ int main(int argc, char* argv[])
         const bool read = command.report ? till::journalReport(query.filter, &outcome, &error)
                                          : till::journalListing(query, &outcome, &error);
         if (!read) {
-            return fail(BadUsage, error);
+            return fail(till::journalPath().isEmpty() ? BadUsage : IoFailure, error);
         }
         return print(outcome, command.json);
     }
@@ -223,7 +238,15 @@ int main(int argc, char* argv[])
             return fail(BadUsage, error);
         }
     } else if (command.name == "sale") {
-        outcome = till.sale(command.amount, command.token, command.currency);
+        QString token = command.token;
+        if (token == "-") {
+            QTextStream input(stdin);
+            token = input.readLine().trimmed();
+            if (token.isEmpty()) {
+                return fail(BadUsage, "no token on standard input");
+            }
+        }
+        outcome = till.sale(command.amount, token, command.currency);
     } else if (command.name == "refund") {
         outcome = till.refund(command.rrn, command.amount, command.original, command.currency);
     } else if (command.name == "cancel") {

@@ -44,7 +44,8 @@ QString usage(const QString& command)
         return "usage: oxlenpay-till [global options] sale --amount 15.00 --token TOKEN "
                "[--currency 398]\n"
                "Takes a wallet payment: TOKEN is what the cashier scanned from the customer's "
-               "wallet app.\n";
+               "wallet app. --token - reads it from standard input, so that it never shows in "
+               "the process list.\n";
     }
     if (command == "refund") {
         return "usage: oxlenpay-till [global options] refund --rrn ID --amount 5.00 --original "

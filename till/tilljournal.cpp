@@ -6,7 +6,10 @@
 #include "processidentity.h"
 #include "settings.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
+
+#include <unistd.h>
 #include <QMetaObject>
 #include <QVariantMap>
 
@@ -75,6 +78,24 @@ QString journalPath()
     return configured; // as written, like the plug-in
 }
 
+bool journalOwnedByMe(QString* error)
+{
+    const QString path = journalPath();
+    if (path.isEmpty()) {
+        return true;
+    }
+    const QFileInfo file(path);
+    const QFileInfo owned = file.exists() ? file : QFileInfo(file.absolutePath());
+    if (!owned.exists() || owned.ownerId() == ::geteuid()) {
+        return true;
+    }
+    *error = QString("the journal %1 belongs to the user %2 (uid %3): run the till as that user, "
+                     "or the files it makes would shut the host out")
+                 .arg(owned.absoluteFilePath(), owned.owner())
+                 .arg(owned.ownerId());
+    return false;
+}
+
 bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, QString* path,
                  QString* error)
 {
@@ -82,15 +103,23 @@ bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, Q
     return openExisting(journal, *path, mode, error);
 }
 
-bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error)
+bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error,
+                  bool* ioFailure)
 {
     const QString path = journalPath();
     oxlenpay::Journal journal;
+    *ioFailure = !path.isEmpty();
     if (!openExisting(&journal, path, oxlenpay::Journal::OpenMode::ExistingOnly, error)) {
         return false;
     }
     if (!journal.resolve(id, note.trimmed())) {
         *error = QString("cannot resolve %1: %2").arg(id, journal.errorString());
+        QVector<JournalEntry> found;
+        oxlenpay::Journal::Filter filter;
+        filter.id = id;
+        // Not waiting for a person (or no such entry) is a usage mistake; the rest is I/O.
+        *ioFailure = !journal.entries(&found, filter) ||
+                     (!found.isEmpty() && found.first().state == JournalEntry::State::Attention);
         return false;
     }
     outcome->operation = "resolve";

@@ -14,14 +14,20 @@ namespace till {
 /// the configuration turns the journal off.
 QString journalPath();
 
+/// False, with the reason, when the journal (or its folder, before it exists) belongs to
+/// another user than the one running the till: files made now would shut the host out.
+bool journalOwnedByMe(QString* error);
+
 /// Opens the journal the configuration names; false, with the reason, when it is turned
 /// off or cannot be opened so.
 bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, QString* path,
                  QString* error);
 
 /// `journal resolve ID --note TEXT`: settles an entry that waits for a person. False, with
-/// the reason, when there is no such entry in that state.
-bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error);
+/// the reason, when there is no such entry in that state, or (`ioFailure`) when the journal
+/// could not be read or written.
+bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error,
+                  bool* ioFailure);
 
 /// How the operation this process started at `since` ended, as its journal row says:
 /// the state and the ids are taken from there. Without a journal, or without a row (the

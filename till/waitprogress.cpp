@@ -86,7 +86,19 @@ WaitProgress::WaitProgress(const QString& operation, qint64 limitMs,
 {
     interrupts = 0;
     paymentIdKnown = false;
-    if (pipe2(interruptPipe, O_CLOEXEC) == 0) {
+    // Made once and never closed: a signal handler that runs late must never write to a
+    // descriptor that was closed and handed to something else.
+    if (interruptPipe[0] < 0 && pipe2(interruptPipe, O_CLOEXEC) != 0) {
+        interruptPipe[0] = interruptPipe[1] = -1;
+    }
+    if (interruptPipe[0] >= 0) {
+        // Forget a byte a late handler left from an earlier wait.
+        const int flags = fcntl(interruptPipe[0], F_GETFL);
+        fcntl(interruptPipe[0], F_SETFL, flags | O_NONBLOCK);
+        char stale = 0;
+        while (read(interruptPipe[0], &stale, 1) == 1) {
+        }
+        fcntl(interruptPipe[0], F_SETFL, flags);
         m_interruptThread = std::thread([this] { watchInterrupts(); });
     }
     struct sigaction action;
@@ -114,12 +126,6 @@ WaitProgress::~WaitProgress()
     if (m_interruptThread.joinable()) {
         [[maybe_unused]] ssize_t written = write(interruptPipe[1], &QuitByte, 1);
         m_interruptThread.join();
-    }
-    for (int& end : interruptPipe) {
-        if (end >= 0) {
-            close(end);
-            end = -1;
-        }
     }
     {
         std::lock_guard<std::mutex> lock(stderrMutex());

@@ -145,6 +145,11 @@ CurlResult performExchange(const CurlRequest& request)
 
     Transfer transfer{&request, &result};
     curl_easy_setopt(curl, CURLOPT_URL, request.url.constData());
+    if (request.url.startsWith("http://")) {
+        // Plain http is allowed only to this machine: never hand it, the signature and the
+        // token to a proxy from http_proxy or ALL_PROXY. HTTPS through a proxy keeps its TLS.
+        curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    }
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

@@ -58,6 +58,15 @@ TEST_F(UrlTest, HostsAndPathsWithAndWithoutSlashes)
               "https://pay.test/with%20space/payment");
     EXPECT_EQ(url("http://127.0.0.1:9000", "/api/quindo-pay/merchant", Interface::Method(9)),
               "http://127.0.0.1:9000/api/quindo-pay/merchant");
+    // A path that names a host of its own would take the requests elsewhere: none is made,
+    // and nothing is sent.
+    EXPECT_EQ(url("https://pay.test", "//evil.example/api"), "");
+    EXPECT_EQ(url("https://pay.test", "https://evil.example/api"), "");
+    ScriptedTransport transport;
+    const auto refused = client.sendRequest(Interface::Payment, {});
+    EXPECT_EQ(refused.message.key(), "requestInvalidPath");
+    expectRussian(refused.message, QString());
+    EXPECT_TRUE(transport.sent().isEmpty());
 }
 
 TEST_F(ClientFixture, HeadersAreSignedWithAFreshTimestamp)
