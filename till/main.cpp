@@ -51,6 +51,7 @@ void addSettings(const till::TillCommand& command, till::Outcome* outcome)
     outcome->customJson.insert("version", till::tillVersion());
     outcome->customJson.insert("config", path);
     outcome->customJson.insert("settings", settings.values);
+    outcome->customJson.insert("settingNotes", settings.notes);
 }
 
 int print(const till::Outcome& outcome, bool json)

@@ -16,10 +16,13 @@ struct EffectiveSettings {
     QString configPath;
     bool configReadable = false;
     QJsonObject values; // key (without "OxlenPay:") -> value as text or number
+    QJsonObject notes;  // key -> why the written value is not the one used
 
     static EffectiveSettings read(const Config& config, const QString& configPath);
     /// Receipt lines for `info`.
     QString text() const;
+    /// Records that the value written for `key` is not what the plug-in uses, and why.
+    void note(const char* key, const QString& written, const QString& why);
 };
 
 } // namespace till
