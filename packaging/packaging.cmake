@@ -37,6 +37,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/sandbox/README.md
     DESTINATION ${OXLENPAY_TOOLS_DOCDIR} RENAME README.sandbox.md COMPONENT tools)
 install(FILES ${packaging_out}/oxlenpay-till.1.gz ${packaging_out}/oxlenpay-sandbox.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+# Recovery of the journal every few minutes as the host's user: shipped, never enabled by the
+# package (systemctl enable --now oxlenpay-recover@USER.timer).
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/oxlenpay-recover@.service
+    ${CMAKE_CURRENT_LIST_DIR}/systemd/oxlenpay-recover@.timer
+    DESTINATION lib/systemd/system COMPONENT tools)
 
 set(debug_binaries $<TARGET_FILE:ProcessingOxlenPay> $<TARGET_FILE:oxlenpay-till>
     $<TARGET_FILE:oxlenpay-sandbox>)
@@ -69,16 +74,18 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
 
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME oxlenpay-strova-plugin)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_SECTION libs)
-set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "Oxlen Pay wallet payments for the Strova till: the payment plug-in
-libProcessingOxlenPay.so takes wallet payments, refunds and cancels them
+set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "Oxlen Pay wallet payment plug-in for the Strova till
+The payment plug-in libProcessingOxlenPay.so takes wallet payments, refunds and cancels them
 and forwards the fiscal receipt link over the provider's merchant API.
 The till's host application brings the libraries the plug-in uses.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME oxlenpay-strova-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "oxlenpay-strova-plugin (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_TOOLS_DESCRIPTION "Tools to try and test the Oxlen Pay plug-in: oxlenpay-till loads it the
-way a till does, oxlenpay-sandbox stands in for the provider, and
+set(CPACK_COMPONENT_TOOLS_DESCRIPTION "command-line till and provider sandbox for the Oxlen Pay plug-in
+Tools to try, test and support the Oxlen Pay plug-in: oxlenpay-till loads it
+the way a till does and finishes its journal (a systemd timer runs its
+recovery), oxlenpay-sandbox stands in for the provider, and
 stand-ins of the host's libraries let both run without the host.")
 
 set(CPACK_DEBIAN_DEBUG_PACKAGE_NAME oxlenpay-strova-dbg)
@@ -86,7 +93,7 @@ set(CPACK_DEBIAN_DEBUG_PACKAGE_SECTION debug)
 set(CPACK_DEBIAN_DEBUG_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_DEBUG_PACKAGE_DEPENDS
     "oxlenpay-strova-plugin (= ${PROJECT_VERSION}), oxlenpay-strova-tools (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_DEBUG_DESCRIPTION "Debug information of the Oxlen Pay plug-in and its tools
+set(CPACK_COMPONENT_DEBUG_DESCRIPTION "debug symbols for the Oxlen Pay plug-in and its tools
 The plug-in, oxlenpay-till, oxlenpay-sandbox and the stand-ins of the host's
 libraries are packaged stripped; gdb finds their debug information here by
 build id.")

@@ -35,11 +35,25 @@ grep -qx "./usr/bin/oxlenpay-till" "$work/tools.txt"
 grep -qx "./usr/bin/oxlenpay-sandbox" "$work/tools.txt"
 grep -qx "./usr/lib/oxlenpay-strova/host/libstrovaconfig.so.1" "$work/tools.txt"
 grep -qx "./usr/share/man/man1/oxlenpay-till.1.gz" "$work/tools.txt"
+grep -qx "./usr/lib/systemd/system/oxlenpay-recover@.timer" "$work/tools.txt"
+grep -qx "./usr/lib/systemd/system/oxlenpay-recover@.service" "$work/tools.txt"
+# Each package its own synopsis.
+[ "$(for deb in "$work"/packages/*.deb; do dpkg-deb -f "$deb" Description | head -1; done | sort -u | wc -l)" -eq 3 ]
 ! grep "/usr/lib/strova/" "$work/tools.txt"
 [ "$(grep -c '^./usr/lib/debug/.build-id/.*\.debug$' "$work/dbg.txt")" -ge 7 ]
 
 # Installed stripped; the debug information is in the dbg package.
 dpkg-deb -x "$(ls "$work"/packages/oxlenpay-strova-plugin_*.deb)" "$work/unpacked"
+dpkg-deb -x "$(ls "$work"/packages/oxlenpay-strova-tools_*.deb)" "$work/unpacked"
+# No search path with an empty entry, which would mean the current directory.
+for binary in "$work"/unpacked/usr/bin/* "$work"/unpacked/usr/lib/strova/paysystems/*.so \
+              "$work"/unpacked/usr/lib/oxlenpay-strova/host/*.so.*; do
+    paths=$(readelf -d "$binary" | sed -n 's/.*(\(RUNPATH\|RPATH\)).*\[\(.*\)\]/\2/p')
+    if [[ ":$paths:" == *"::"* ]]; then
+        echo "$binary: empty entry in its search path \"$paths\"" >&2
+        exit 1
+    fi
+done
 grep -q ", stripped" <<<"$(file "$work/unpacked/usr/lib/strova/paysystems/libProcessingOxlenPay.so")"
 grep -q "libqt5core5a (>= 5.15" <<<"$(dpkg-deb -f "$(ls "$work"/packages/oxlenpay-strova-plugin_*.deb)" Depends)"
 
@@ -49,6 +63,10 @@ if command -v lintian >/dev/null; then
     grep -v "root privileges" <<<"$report" || true
     [ $status -eq 0 ] || { echo "lintian found errors or warnings" >&2; exit 1; }
     echo "lintian: no errors or warnings"
+    # Hardening: every binary bound read-only at load; checked functions where there are any.
+    hardening=$(lintian -I "$work"/packages/*.deb 2>&1 | grep -E "hardening-no-(relro|bindnow|pie|stackprotector)" || true)
+    [ -z "$hardening" ] || { echo "$hardening" >&2; echo "binaries without hardening" >&2; exit 1; }
+    lintian -I "$work"/packages/*.deb 2>&1 | grep -E "hardening" || echo "lintian: no hardening tag"
 else
     echo "lintian is not installed: packages not linted"
 fi

@@ -1,0 +1,143 @@
+// What support and installation need, through the real till and sandbox: every payment
+// traced by its ids, a status lookup, the journal's filters and the day's report, and a
+// configuration check as strict as the plug-in.
+#include "tillfixture.h"
+
+#include <QDate>
+
+namespace tilltest {
+namespace {
+
+class Support : public TillEndToEnd {
+protected:
+    static QString field(const TillRun& run, const char* key)
+    {
+        return run.json().value(key).toString();
+    }
+};
+
+TEST_F(Support, EveryPaymentIsTracedFromReceiptToReport)
+{
+    const QString config = writeConfig("trace.conf", "payDuration = 200\nreverseUnknown = 0\n");
+    const int before = ledger().size();
+    auto sale = [&](const char* token) {
+        return till({"--json", "sale", "--amount", "2.00", "--token", token}, config);
+    };
+    const TillRun paid = sale("instant"), cancelled = sale("instant"), declined = sale("failed"),
+                 lost = sale("lost"), pending = sale("pending");
+    EXPECT_EQ(till({"cancel", "--rrn", field(cancelled, "rrn")}, config).exitCode, 0);
+
+    // A lost sale names the transaction the provider received, in JSON and on the receipt.
+    EXPECT_EQ(lost.exitCode, 4);
+    const QString transaction = field(lost, "transactionId");
+    bool received = false;
+    for (const QJsonValue& payment : ledger()) {
+        received |= payment.toObject().value("transaction_id").toString() == transaction;
+    }
+    EXPECT_TRUE(received) << transaction.toStdString();
+    const TillRun receipt = till({"sale", "--amount", "2.00", "--token", "lost"}, config);
+    EXPECT_TRUE(receipt.out.contains("Transaction id")) << receipt.out.toStdString();
+
+    // One status request per payment, each sandbox status as it is.
+    struct Lookup {
+        QString rrn;
+        QString status;
+        int exitCode;
+    };
+    const QList<Lookup> lookups = {{field(paid, "paymentId"), "SUCCESS", 0},
+                                   {field(cancelled, "paymentId"), "REVERSED", 0},
+                                   {field(declined, "paymentId"), "FAILED", 0},
+                                   {field(pending, "paymentId"), "PENDING", 0},
+                                   {"no-such-payment", "", 1}};
+    for (const Lookup& lookup : lookups) {
+        SCOPED_TRACE(lookup.rrn.toStdString());
+        const TillRun status = till({"--json", "status", "--rrn", lookup.rrn}, config);
+        EXPECT_EQ(status.exitCode, lookup.exitCode) << status.err.toStdString();
+        EXPECT_EQ(field(status, "status"), lookup.status);
+    }
+    const QString nowhere = writeConfig("nowhere.conf", "host = https://127.0.0.1:9\n");
+    EXPECT_EQ(till({"status", "--rrn", "x"}, nowhere).exitCode, 4) << "no answer came";
+
+    // The journal by payment and by time.
+    const QJsonArray ofPaid =
+        till({"--json", "journal", "--payment", field(paid, "paymentId")}, config)
+            .json()
+            .value("entries")
+            .toArray();
+    ASSERT_EQ(ofPaid.size(), 1);
+    EXPECT_EQ(ofPaid.first().toObject().value("state").toString(), "done");
+    const QString tomorrow = QDate::currentDate().addDays(1).toString(Qt::ISODate);
+    EXPECT_EQ(till({"--json", "journal", "--since", tomorrow}, config)
+                  .json()
+                  .value("entries")
+                  .toArray()
+                  .size(),
+              0);
+    EXPECT_EQ(till({"journal", "--since", "yesterday"}, config).exitCode, 2);
+
+    // The day's report agrees with the ledger: every sale the sandbox saw, by outcome.
+    const TillRun report = till({"--json", "journal", "report"}, config);
+    ASSERT_EQ(report.exitCode, 0) << report.err.toStdString();
+    QHash<QString, int> sales;
+    for (const QJsonValue& total : report.json().value("totals").toArray()) {
+        if (total.toObject().value("operation").toString() == "sale") {
+            sales[total.toObject().value("state").toString()] +=
+                total.toObject().value("count").toInt();
+        }
+    }
+    EXPECT_EQ(sales.value("done"), 2);
+    EXPECT_EQ(sales.value("declined"), 1);
+    EXPECT_EQ(sales.value("attention"), 3) << "two lost sales, one left pending";
+    EXPECT_EQ(sales.value("done") + sales.value("declined") + sales.value("attention"),
+              ledger().size() - before);
+    EXPECT_EQ(report.json().value("notSettled").toArray().size(), 3);
+    EXPECT_TRUE(till({"journal", "report"}, config).out.startsWith("==== REPORT"));
+}
+
+TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
+{
+    struct Case {
+        const char* name;
+        QByteArray extra;
+        QFile::Permissions mode;
+        QStringList arguments;
+        int exitCode;
+        const char* says;
+    };
+    const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner;
+    const QFile::Permissions open = owner | QFile::ReadGroup | QFile::ReadOther;
+    // clang-format off
+    const QList<Case> cases = {
+        {"clean", "", owner, {}, 0, "no mistakes found"},
+        {"a missing journal folder", "journal = /nonexistent/oxlenpay/j.sqlite\n", owner, {}, 2,
+         "does not exist"},
+        {"a key set twice", "timeout = 2000\n", owner, {}, 1, "set again"},
+        {"the example's secret", "merchantSecretKey = change-me\n", owner, {}, 2, "placeholder"},
+        {"readable by others", "", open, {}, 1, "readable by other users"},
+        {"online, right secret", "", owner, {"--online"}, 0, "signature is accepted"},
+        {"online, wrong secret", "merchantSecretKey = wrong\n", owner, {"--online"}, 2,
+         "refused the signature"},
+    };
+    // clang-format on
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A configuration as a shop writes it: none of the tests' short timings.
+        const QString config = directory->filePath(QString("check-%1.conf").arg(++n));
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[OxlenPay]\nhost = " + root.toUtf8() +
+                   "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
+                   "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
+                   "timeout = 3000\njournal = " +
+                   journalPath("check.conf").toUtf8() + "\n" + c.extra);
+        file.close();
+        QFile::setPermissions(config, c.mode);
+        const TillRun run = till(QStringList{"check-config"} + c.arguments + QStringList{config});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.out.toStdString();
+        EXPECT_TRUE(run.out.contains(c.says)) << run.out.toStdString();
+    }
+}
+
+} // namespace
+} // namespace tilltest
