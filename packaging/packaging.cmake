@@ -61,7 +61,7 @@ set(CPACK_PACKAGE_NAME oxlenpay-strova)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Oxlen Pay for Strova")
 set(CPACK_PACKAGE_CONTACT "Oxlen Pay for Strova developers <dev@oxlenpay.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Oxlen Pay wallet payments for the Strova till")
+# No common summary: CPack would put it above each package's own first line, its synopsis.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://oxlenpay.example/strova")
@@ -75,9 +75,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME oxlenpay-strova-plugin)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "Oxlen Pay wallet payment plug-in for the Strova till
-The payment plug-in libProcessingOxlenPay.so takes wallet payments, refunds and cancels them
-and forwards the fiscal receipt link over the provider's merchant API.
-The till's host application brings the libraries the plug-in uses.")
+The payment plug-in libProcessingOxlenPay.so takes wallet payments,
+refunds and cancels them and forwards the fiscal receipt link over the
+provider's merchant API. The till's host application brings the libraries
+the plug-in uses.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME oxlenpay-strova-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)

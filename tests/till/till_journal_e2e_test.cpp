@@ -176,7 +176,7 @@ TEST_F(TillJournal, NothingIsSentWithoutAJournal)
     EXPECT_EQ(run.json().value("message").toObject().value("key").toString(), "journalUnavailable");
     EXPECT_TRUE(run.err.contains("no/such/j.sqlite")) << run.err.toStdString();
     EXPECT_EQ(stats(), before) << "the sandbox saw nothing";
-    EXPECT_EQ(till({"journal"}, config).exitCode, 2);
+    EXPECT_EQ(till({"journal"}, config).exitCode, 5) << "the journal cannot be read";
 }
 
 TEST_F(TillJournal, EveryClosedEntryAgreesWithWhatTheTillWasTold)
