@@ -112,6 +112,24 @@ TEST_P(MalformedAnswer, EndsAsAFailureWithItsMessage)
 
 INSTANTIATE_TEST_SUITE_P(FirstAndLater, MalformedAnswer, ::testing::Bool());
 
+// Plain http goes only to this machine, and never by way of a proxy: the signature and the
+// token would leave it.
+TEST(Proxy, LoopbackHttpNeverGoesThroughOne)
+{
+    RawHttpServer server;
+    server.script({{Good, Then::Close}});
+    for (const char* variable : {"http_proxy", "ALL_PROXY"}) {
+        qputenv(variable, "http://127.0.0.1:9"); // nothing listens there
+    }
+    RestClient client;
+    client.setTimeout(5000);
+    client.send(2, QUrl(server.url("/payment/status")), QJsonDocument(QJsonObject{{"a", 1}}), {});
+    qunsetenv("http_proxy");
+    qunsetenv("ALL_PROXY");
+    EXPECT_EQ(client.error(), 0) << client.errorText().key().toStdString();
+    EXPECT_EQ(server.requests(), 1);
+}
+
 // A status other than 2xx is never a success, whatever its body says; only the provider's
 // own error object is an answer, and only a 5xx after the whole request may hide one.
 TEST(ErrorStatus, IsAnErrorAnswerALostAnswerOrAFailure)

@@ -4,6 +4,9 @@
 #include "tillfixture.h"
 
 #include <QDate>
+#include <QDir>
+
+#include <unistd.h>
 
 namespace tilltest {
 namespace {
@@ -136,6 +139,52 @@ TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
         const TillRun run = till(QStringList{"check-config"} + c.arguments + QStringList{config});
         EXPECT_EQ(run.exitCode, c.exitCode) << run.out.toStdString();
         EXPECT_TRUE(run.out.contains(c.says)) << run.out.toStdString();
+    }
+}
+
+TEST_F(Support, TheTillKeepsSecretsAndReportsWhatItCannotWrite)
+{
+    const QString config = writeConfig("secrets.conf");
+    // The token from standard input, never on the command line.
+    QProcess sale;
+    sale.start(TILL_EXECUTABLE, {"--config", config, "--ca-file", directory->filePath("sandbox.pem"),
+                                 "--json", "sale", "--amount", "1.00", "--token", "-"});
+    sale.write("instant-from-stdin\n");
+    sale.closeWriteChannel();
+    ASSERT_TRUE(sale.waitForFinished(30000));
+    EXPECT_EQ(sale.exitCode(), 0) << sale.readAllStandardError().toStdString();
+    EXPECT_EQ(ledger().last().toObject().value("scenario").toString(), "instant");
+
+    // The journal's files are the owner's alone.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const QFile::Permissions mode = QFile(journalPath("secrets.conf") + suffix).permissions();
+        EXPECT_FALSE(mode & (QFile::ReadGroup | QFile::ReadOther)) << suffix;
+    }
+    // An answer that cannot be written is an I/O failure, not a success.
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    full.start(TILL_EXECUTABLE, {"--config", config, "--ca-file", directory->filePath("sandbox.pem"),
+                                 "sale", "--amount", "1.00", "--token", "instant"});
+    ASSERT_TRUE(full.waitForFinished(30000));
+    EXPECT_EQ(full.exitCode(), 5);
+
+    // Only the demo makes a temporary directory.
+    QTemporaryDir temporary;
+    QProcess info;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temporary.path());
+    info.setProcessEnvironment(environment);
+    info.start(TILL_EXECUTABLE, {"--config", config, "--quiet", "info"});
+    ASSERT_TRUE(info.waitForFinished(30000));
+    EXPECT_TRUE(QDir(temporary.path()).isEmpty());
+
+    // A journal that belongs to another user is refused, naming the owner.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(QFile::encodeName(journalPath("secrets.conf")).constData(), 65534, 65534),
+                  0);
+        const TillRun refused = till({"sale", "--amount", "1.00", "--token", "instant"}, config);
+        EXPECT_EQ(refused.exitCode, 2);
+        EXPECT_TRUE(refused.err.contains("uid 65534")) << refused.err.toStdString();
     }
 }
 
