@@ -206,7 +206,7 @@ Interface::Wait Interface::pollUntil(const QString& status, const RequestResult&
 }
 
 Interface::RequestResult Interface::classify(const QString& status, Wait wait,
-                                            bool closeOutFollows) const
+                                             bool closeOutFollows) const
 {
     RequestResult& result = wait.result;
     if (result.getPaymentStatus() == Failed) {

@@ -8,8 +8,8 @@
 #include <QMutex>
 #include <QStringList>
 
-#include <sqlite3.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -224,9 +224,9 @@ public:
         const QByteArray time =
             now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
         std::fprintf(stderr, "%s %s %s %d%s%s %lld ms%s%s\n", time.constData(),
-                     request.method.toUtf8().constData(),
-                     path.constData(), delivery.status, code.constData(), payment.constData(),
-                     static_cast<long long>(ms), note ? " - " : "", note ? note : "");
+                     request.method.toUtf8().constData(), path.constData(), delivery.status,
+                     code.constData(), payment.constData(), static_cast<long long>(ms),
+                     note ? " - " : "", note ? note : "");
         std::fflush(stderr);
     }
 };

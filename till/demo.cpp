@@ -1,10 +1,10 @@
 #include "demo.h"
 
 #include "amount.h"
+#include "journalview.h"
 #include "restclient.h"
 #include "sandboxserver.h"
 #include "settings.h"
-#include "journalview.h"
 #include "tilljournal.h"
 #include "tilloperations.h"
 

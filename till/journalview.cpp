@@ -68,8 +68,9 @@ QString table(const QStringList& header, const QList<QStringList>& rows,
         for (int c = 0; c < cells.size(); ++c) {
             const bool right = rightAligned.contains(c);
             const bool last = c == cells.size() - 1;
-            padded << (right ? cells[c].rightJustified(widths[c])
-                             : last ? cells[c] : cells[c].leftJustified(widths[c]));
+            padded << (right  ? cells[c].rightJustified(widths[c])
+                       : last ? cells[c]
+                              : cells[c].leftJustified(widths[c]));
         }
         return "  " + padded.join("  ") + '\n';
     };
@@ -201,8 +202,7 @@ bool journalListing(const JournalQuery& query, Outcome* outcome, QString* error)
               QString::number(entry.currency), entry.paymentId,
               JournalEntry::stateName(entry.state), entry.providerStatus, entry.messageKey,
               entry.providerText, entry.changed.toString(Qt::ISODateWithMs), entry.note,
-              entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs)
-                                       : QString()}) {
+              entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs) : QString()}) {
             fields << csvField(field);
         }
         csv += fields.join(',') + '\n';
@@ -255,7 +255,7 @@ bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* 
             row.insert("check", whatToCheck(entry));
             open.append(row);
             openCells << QStringList{localTime(entry.created), operation, amountOf(entry),
-                                     orDash(entry.paymentId), state, entry.id};
+                                     orDash(entry.paymentId),  state,     entry.id};
             openNotes << QStringList{"check: " + whatToCheck(entry)};
         } else if (entry.state != JournalEntry::State::Resolved) {
             durations << durationMs(entry);
@@ -292,12 +292,11 @@ bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* 
         text += table({"operation", "outcome", "currency", "count", "sum"}, totalCells, {}, {3, 4});
     }
     text += "\nDurations of settled operations\n";
-    text += durations.isEmpty()
-                ? QString("  none\n")
-                : QString("  median %1 s, slowest %2 s (%3)\n")
-                      .arg(median / 1000.0, 0, 'f', 1)
-                      .arg(slowest / 1000.0, 0, 'f', 1)
-                      .arg(slowestId);
+    text += durations.isEmpty() ? QString("  none\n")
+                                : QString("  median %1 s, slowest %2 s (%3)\n")
+                                      .arg(median / 1000.0, 0, 'f', 1)
+                                      .arg(slowest / 1000.0, 0, 'f', 1)
+                                      .arg(slowestId);
     outcome->operation = "report";
     outcome->state = ResultState::Approved;
     outcome->customJson = {{"operation", "report"},

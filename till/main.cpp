@@ -78,8 +78,9 @@ till::ConfigFinding checkOnline()
         oxlenpay::Interface::PaymentStatus,
         {{"service_id", client.getMerchantServiceId().toLongLong()}, {"payment_id", nobody}});
     if (answer.errorCode == 1009 || (answer.success && !answer.getPaymentStatus().isEmpty())) {
-        return {0, "online: the host answers, its certificate is trusted and the signature is "
-                   "accepted",
+        return {0,
+                "online: the host answers, its certificate is trusted and the signature is "
+                "accepted",
                 true};
     }
     if (answer.errorCode == 1001 || answer.errorCode == 1002) {
@@ -126,8 +127,8 @@ int checkConfig(const till::TillCommand& command)
         warnings += finding.warning;
         const QString where =
             finding.line > 0 ? QString("%1:%2").arg(path).arg(finding.line) : path;
-        std::printf("%s: %s%s\n", where.toUtf8().constData(),
-                    finding.warning ? "warning: " : "", finding.text.toUtf8().constData());
+        std::printf("%s: %s%s\n", where.toUtf8().constData(), finding.warning ? "warning: " : "",
+                    finding.text.toUtf8().constData());
     }
     if (mistakes == 0 && warnings == 0) {
         std::printf("%s: no mistakes found\n", path.toUtf8().constData());

@@ -9,8 +9,8 @@ namespace till {
 
 namespace {
 
-const QStringList Commands = {"demo",    "sale",    "refund",       "cancel", "fiscal", "info",
-                              "journal", "recover", "check-config", "status"};
+const QStringList Commands = {"demo", "sale",    "refund",  "cancel",       "fiscal",
+                              "info", "journal", "recover", "check-config", "status"};
 
 struct CommandOptions {
     QStringList required;
@@ -28,7 +28,9 @@ const QHash<QString, CommandOptions>& optionTable()
         {"fiscal", {{"--rrn", "--qr"}, {}}},
         {"info", {{}, {}}},
         {"journal",
-         {{}, {"--note", "--id", "--payment", "--since", "--until"}, {"--open", "--json", "--csv"}}},
+         {{},
+          {"--note", "--id", "--payment", "--since", "--until"},
+          {"--open", "--json", "--csv"}}},
         {"recover", {{}, {}, {"--json"}}},
         {"status", {{"--rrn"}, {}, {"--json"}}},
         {"check-config", {{}, {}, {"--online"}}},

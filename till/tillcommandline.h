@@ -29,13 +29,13 @@ struct TillCommand {
     bool resolve = false;  // journal resolve ID --note TEXT
     QString resolvedId;
     QString note;
-    bool report = false; // journal report
-    bool csv = false;    // journal --csv
-    QString entryId;     // journal --id
-    QString paymentId;   // journal --payment
+    bool report = false;  // journal report
+    bool csv = false;     // journal --csv
+    QString entryId;      // journal --id
+    QString paymentId;    // journal --payment
     QString since, until; // journal --since / --until, as given
-    QString checkedFile; // check-config FILE
-    bool online = false; // check-config --online
+    QString checkedFile;  // check-config FILE
+    bool online = false;  // check-config --online
     bool help = false;
     bool version = false;
 };

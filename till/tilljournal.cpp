@@ -9,9 +9,9 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
-#include <unistd.h>
 #include <QMetaObject>
 #include <QVariantMap>
+#include <unistd.h>
 
 namespace till {
 

@@ -19,19 +19,16 @@ Outcome paymentStatus(const QString& paymentId)
     Outcome outcome;
     outcome.operation = "status";
     outcome.paymentId = paymentId;
-    outcome.state = !answered                ? ResultState::Unknown
+    outcome.state = !answered               ? ResultState::Unknown
                     : result.errorCode != 0 ? ResultState::Declined
                                             : ResultState::Approved;
     const QString text = result.message.ru();
-    outcome.customJson = {{"operation", "status"},
-                          {"paymentId", paymentId},
-                          {"answered", answered},
-                          {"status", status},
-                          {"errorCode", result.errorCode},
-                          {"message", text},
+    outcome.customJson = {{"operation", "status"},         {"paymentId", paymentId},
+                          {"answered", answered},          {"status", status},
+                          {"errorCode", result.errorCode}, {"message", text},
                           {"phone", result.getPhone()}};
-    QString receipt = "==== STATUS ============================\n" +
-                      receiptLine("Payment id", paymentId);
+    QString receipt =
+        "==== STATUS ============================\n" + receiptLine("Payment id", paymentId);
     if (answered && result.errorCode == 0) {
         receipt += receiptLine("Status", status);
         if (!result.getPhone().isEmpty()) {

@@ -238,7 +238,8 @@ TEST_F(JournalTest, NothingIsSentWhenTheJournalCannotBeWritten)
         EXPECT_FALSE(client.sendOfdData("pay-1", "https://ofd.example/r?1"));
         EXPECT_FALSE(result.success);
         EXPECT_EQ(result.message.key(), "journalUnavailable");
-        EXPECT_FALSE(result.message.ru().contains(path)) << "the path is for the log, not the cashier";
+        EXPECT_FALSE(result.message.ru().contains(path))
+            << "the path is for the log, not the cashier";
         expectRussian(result.message, QString());
         EXPECT_TRUE(transport.sent().isEmpty());
         const QStringList lines = log.of("oxlenpay");

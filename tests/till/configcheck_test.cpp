@@ -16,8 +16,9 @@ QStringList found(const QByteArray& content)
 {
     QStringList lines;
     for (const till::ConfigFinding& finding : till::checkConfig(content)) {
-        lines << QString("%1: %2%3").arg(finding.line).arg(finding.warning ? "warning: " : "",
-                                                           finding.text);
+        lines << QString("%1: %2%3")
+                     .arg(finding.line)
+                     .arg(finding.warning ? "warning: " : "", finding.text);
     }
     return lines;
 }

@@ -27,7 +27,7 @@ TEST_F(Support, EveryPaymentIsTracedFromReceiptToReport)
         return till({"--json", "sale", "--amount", "2.00", "--token", token}, config);
     };
     const TillRun paid = sale("instant"), cancelled = sale("instant"), declined = sale("failed"),
-                 lost = sale("lost"), pending = sale("pending");
+                  lost = sale("lost"), pending = sale("pending");
     EXPECT_EQ(till({"cancel", "--rrn", field(cancelled, "rrn")}, config).exitCode, 0);
 
     // A lost sale names the transaction the provider received, in JSON and on the receipt.
@@ -147,8 +147,9 @@ TEST_F(Support, TheTillKeepsSecretsAndReportsWhatItCannotWrite)
     const QString config = writeConfig("secrets.conf");
     // The token from standard input, never on the command line.
     QProcess sale;
-    sale.start(TILL_EXECUTABLE, {"--config", config, "--ca-file", directory->filePath("sandbox.pem"),
-                                 "--json", "sale", "--amount", "1.00", "--token", "-"});
+    sale.start(TILL_EXECUTABLE,
+               {"--config", config, "--ca-file", directory->filePath("sandbox.pem"), "--json",
+                "sale", "--amount", "1.00", "--token", "-"});
     sale.write("instant-from-stdin\n");
     sale.closeWriteChannel();
     ASSERT_TRUE(sale.waitForFinished(30000));
@@ -163,8 +164,9 @@ TEST_F(Support, TheTillKeepsSecretsAndReportsWhatItCannotWrite)
     // An answer that cannot be written is an I/O failure, not a success.
     QProcess full;
     full.setStandardOutputFile("/dev/full");
-    full.start(TILL_EXECUTABLE, {"--config", config, "--ca-file", directory->filePath("sandbox.pem"),
-                                 "sale", "--amount", "1.00", "--token", "instant"});
+    full.start(TILL_EXECUTABLE,
+               {"--config", config, "--ca-file", directory->filePath("sandbox.pem"), "sale",
+                "--amount", "1.00", "--token", "instant"});
     ASSERT_TRUE(full.waitForFinished(30000));
     EXPECT_EQ(full.exitCode(), 5);
 
