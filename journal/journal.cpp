@@ -49,6 +49,13 @@ constexpr int DefaultBusyTimeoutMs = 5000;
 
 const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
 
+// Listings by time and the purge of settled rows, whatever the journal's size. Made at every
+// writing open: an index needs no new schema version.
+const char* const Indexes =
+    "CREATE INDEX IF NOT EXISTS operations_created ON operations (created_ms);\n"
+    "CREATE INDEX IF NOT EXISTS operations_settled_changed ON operations (changed_ms)\n"
+    "    WHERE state IN ('done', 'declined', 'reversed', 'resolved');\n";
+
 // The ladder of schema changes: step N takes a file from version N to N + 1. Every
 // later change adds one step; the whole climb runs in one transaction.
 const char* const Migrations[] = {
@@ -261,7 +268,7 @@ struct Journal::Private {
                 error = "the file is empty, not a payment journal";
                 return false;
             }
-            return inTransaction(QByteArray(Schema) + "PRAGMA application_id = " +
+            return inTransaction(QByteArray(Schema) + Indexes + "PRAGMA application_id = " +
                                      QByteArray::number(ApplicationId) + ";" + stamp,
                                  "cannot create the journal's tables");
         }
@@ -277,7 +284,7 @@ struct Journal::Private {
             return false;
         }
         if (version == SchemaVersion) {
-            return true;
+            return mode == OpenMode::ReadOnly || execute(Indexes);
         }
         if (mode == OpenMode::ReadOnly) {
             olderVersion = true;
@@ -291,7 +298,7 @@ struct Journal::Private {
         for (qint64 step = version; step < SchemaVersion; ++step) {
             climb += Migrations[step - 1];
         }
-        return inTransaction(climb + stamp,
+        return inTransaction(climb + Indexes + stamp,
                              QString("cannot migrate the journal from version %1 to %2")
                                  .arg(version)
                                  .arg(SchemaVersion));

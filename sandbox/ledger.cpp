@@ -22,11 +22,10 @@ QJsonObject Payment::toJson() const
 Payment& Ledger::charge(const QString& transactionId, qint64 amount, const Scenario& scenario,
                         bool* created)
 {
-    for (Payment& payment : m_payments) {
-        if (payment.transactionId == transactionId) {
-            *created = false;
-            return payment;
-        }
+    const auto known = m_byTransaction.constFind(transactionId);
+    if (known != m_byTransaction.constEnd()) {
+        *created = false;
+        return m_payments[*known];
     }
     *created = true;
     Payment payment;
@@ -44,23 +43,23 @@ Payment& Ledger::charge(const QString& transactionId, qint64 amount, const Scena
     if (scenario.sale == SaleScenario::DeclineAtOnce) {
         payment.status = "FAILED";
     }
+    m_byId.insert(payment.id, m_payments.size());
+    m_byTransaction.insert(transactionId, m_payments.size());
     m_payments.append(payment);
     return m_payments.last();
 }
 
 Payment* Ledger::find(const QString& id)
 {
-    for (Payment& payment : m_payments) {
-        if (payment.id == id) {
-            return &payment;
-        }
-    }
-    return nullptr;
+    const auto known = m_byId.constFind(id);
+    return known == m_byId.constEnd() ? nullptr : &m_payments[*known];
 }
 
 void Ledger::clear()
 {
     m_payments.clear();
+    m_byId.clear();
+    m_byTransaction.clear();
 }
 
 } // namespace sandbox

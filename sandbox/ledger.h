@@ -3,6 +3,7 @@
 #include "scenario.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -46,6 +47,9 @@ public:
 
 private:
     QList<Payment> m_payments;
+    // Positions in m_payments, so a long-lived sandbox answers as fast as a fresh one.
+    QHash<QString, int> m_byId;
+    QHash<QString, int> m_byTransaction;
     qint64 m_nextId = 100000000001;
 };
 
