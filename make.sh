@@ -7,9 +7,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
-PACKAGES=(cmake g++ make pkg-config binutils file gdb dpkg-dev lintian ca-certificates qtbase5-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev
-          libboost-dev libgtest-dev libgmock-dev libbenchmark-dev libqrencode-dev nodejs chromium
-          clang libclang-rt-14-dev)
+# What the demo needs to build and run; the tests need the rest as well.
+DEMO_PACKAGES=(cmake g++ make pkg-config ca-certificates qtbase5-dev libcurl4-openssl-dev libssl-dev
+               libsqlite3-dev libboost-dev)
+TEST_PACKAGES=(binutils file gdb dpkg-dev lintian libgtest-dev libgmock-dev libbenchmark-dev
+               libqrencode-dev nodejs chromium clang clang-format libclang-rt-14-dev)
+PACKAGES=("${DEMO_PACKAGES[@]}")
 
 install_missing() {
     local missing=()
@@ -26,9 +29,10 @@ install_missing() {
         "${missing[@]}" >/dev/null
 }
 
+# build [CMAKE_OPTIONS...]
 build() {
     install_missing
-    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     cmake --build "$BUILD_DIR" -j"$(nproc)"
 }
 
@@ -62,11 +66,12 @@ sanitized_tests() {
 
 case "${1:-}" in
 demo)
-    build
+    build -DOXLENPAY_BUILD_TESTS=OFF -DOXLENPAY_BUILD_BENCH=OFF
     exec "$BUILD_DIR/till/oxlenpay-till" demo
     ;;
 test)
-    build
+    PACKAGES+=("${TEST_PACKAGES[@]}")
+    build -DOXLENPAY_BUILD_TESTS=ON -DOXLENPAY_BUILD_BENCH=ON
     install_browser_driver
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j"$(nproc)"
     sanitized_tests
