@@ -354,12 +354,17 @@ struct Journal::Private {
         db = nullptr;
     }
 
-    bool readEntries(const QByteArray& where, QVector<JournalEntry>* out) const
+    /// The rows `where` selects; `texts` are bound to ?1, ?2, ... in order.
+    bool readEntries(const QByteArray& where, QVector<JournalEntry>* out,
+                     const QStringList& texts = {}) const
     {
         const QByteArray sql = QByteArray("SELECT ") + Columns + " FROM operations " + where;
         Statement statement(db, sql.constData());
         if (!statement.prepared()) {
             return fail("cannot read the journal");
+        }
+        for (int i = 0; i < texts.size(); ++i) {
+            statement.bind(i + 1, texts[i]);
         }
         int step = SQLITE_ROW;
         while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
@@ -631,15 +636,9 @@ bool Journal::resolve(const QString& id, const QString& note)
 
 bool Journal::entries(QVector<JournalEntry>* out, bool unsettledOnly) const
 {
-    QMutexLocker lock(&d->mutex);
-    out->clear();
-    if (!d->db) {
-        return d->fail("the journal is not open");
-    }
-    return d->readEntries(
-        (unsettledOnly ? QByteArray("WHERE state NOT IN ") + Settled : QByteArray()) +
-            " ORDER BY created_ms DESC, rowid DESC",
-        out);
+    Filter filter;
+    filter.unsettledOnly = unsettledOnly;
+    return entries(out, filter);
 }
 
 bool Journal::entries(QVector<JournalEntry>* out, const Filter& filter) const
@@ -650,14 +649,17 @@ bool Journal::entries(QVector<JournalEntry>* out, const Filter& filter) const
         return d->fail("the journal is not open");
     }
     QStringList where;
+    QStringList texts;
     if (filter.unsettledOnly) {
         where << QString("state NOT IN %1").arg(Settled);
     }
     if (!filter.id.isEmpty()) {
-        where << "id = ?1";
+        texts << filter.id;
+        where << QString("id = ?%1").arg(texts.size());
     }
     if (!filter.paymentId.isEmpty()) {
-        where << "payment_id = ?2";
+        texts << filter.paymentId;
+        where << QString("payment_id = ?%1").arg(texts.size());
     }
     if (filter.since.isValid()) {
         where << QString("created_ms >= %1").arg(filter.since.toMSecsSinceEpoch());
@@ -667,28 +669,7 @@ bool Journal::entries(QVector<JournalEntry>* out, const Filter& filter) const
     }
     const QByteArray condition =
         where.isEmpty() ? QByteArray() : "WHERE " + where.join(" AND ").toLatin1();
-    const QByteArray sql = QByteArray("SELECT ") + Columns + " FROM operations " + condition +
-                           " ORDER BY created_ms DESC, rowid DESC";
-    Statement statement(d->db, sql.constData());
-    if (!statement.prepared()) {
-        return d->fail("cannot read the journal");
-    }
-    if (!filter.id.isEmpty()) {
-        statement.bind(1, filter.id);
-    }
-    if (!filter.paymentId.isEmpty()) {
-        statement.bind(2, filter.paymentId);
-    }
-    int step = SQLITE_ROW;
-    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        JournalEntry entry;
-        if (!statement.readEntry(&entry)) {
-            d->error = QString("the entry %1 holds an unknown operation or state").arg(entry.id);
-            return false;
-        }
-        out->append(entry);
-    }
-    return step == SQLITE_DONE || d->fail("cannot read the journal");
+    return d->readEntries(condition + " ORDER BY created_ms DESC, rowid DESC", out, texts);
 }
 
 bool Journal::latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const
