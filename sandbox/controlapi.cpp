@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QUrl>
 
 // The dashboard's files are a resource of this static library: register them
 // from here, outside any namespace, so the linker keeps them.
@@ -24,7 +25,55 @@ Delivery refusal(int httpStatus, int code, const QString& message)
     return delivery;
 }
 
+struct Authority {
+    QString host;
+    int port = -1;
+};
+
+// "host", "host:port" or "[v6]:port"; the port defaults to the scheme's.
+Authority authorityOf(const QString& text, const QString& scheme)
+{
+    const QUrl url(scheme + "://" + text, QUrl::StrictMode);
+    if (!url.isValid() || text.isEmpty() || !url.path().isEmpty() || !url.userInfo().isEmpty()) {
+        return {};
+    }
+    return {url.host().toLower(), url.port(scheme == "https" ? 443 : 80)};
+}
+
 } // namespace
+
+bool isControlPath(const QString& target)
+{
+    const QString path = target.section('?', 0, 0);
+    return path == "/_sandbox" || path.startsWith("/_sandbox/");
+}
+
+bool isSameSiteControlRequest(const HttpRequest& request, const SameSite& site, QString* reason)
+{
+    const QString hostHeader = request.headers.value("host");
+    const Authority host = authorityOf(hostHeader, site.scheme);
+    if (host.host.isEmpty() || host.port != site.port || !site.hosts.contains(host.host)) {
+        *reason = QString("Host \"%1\" is not this sandbox").arg(hostHeader.left(200));
+        return false;
+    }
+    if (!request.headers.contains("origin")) {
+        return true; // not from a browser's page, or a plain navigation
+    }
+    const QString origin = request.headers.value("origin");
+    const QUrl url(origin, QUrl::StrictMode);
+    const Authority from = authorityOf(url.authority(QUrl::FullyEncoded), site.scheme);
+    if (url.scheme() != site.scheme || from.host != host.host || from.port != host.port ||
+        !url.path().isEmpty()) {
+        *reason = QString("Origin \"%1\" is another site").arg(origin.left(200));
+        return false;
+    }
+    return true;
+}
+
+Delivery controlRefusal(const QString& reason)
+{
+    return refusal(403, 403, "control request refused: " + reason);
+}
 
 ControlApi::ControlApi(const SandboxOptions& options, SandboxState& state)
     : m_options(options), m_state(state)
@@ -61,6 +110,14 @@ Delivery ControlApi::handle(const HttpRequest& request, const QString& path)
     }
     if (method == "GET" && route == "/requests/last") {
         return lastRequest();
+    }
+    if (method == "GET" && route == "/reference") {
+        return jsonReply(200, referenceJson());
+    }
+    if (method == "GET" && parts.size() == 3 && parts[0] == "payments" && parts[2] == "timeline") {
+        const QJsonObject timeline = m_state.timelineJson(parts[1]);
+        return timeline.isEmpty() ? refusal(404, 1009, "payment not found")
+                                  : jsonReply(200, timeline);
     }
     if (method == "GET" && route == "/faults") {
         return jsonReply(200, {{"faults", m_state.faults.toJson()}});
@@ -143,6 +200,22 @@ Delivery ControlApi::settle(const QString& paymentId, bool approve)
         payment->status = "FAILED";
     }
     return jsonReply(200, payment->toJson());
+}
+
+QJsonObject ControlApi::referenceJson() const
+{
+    QJsonArray tokens, faults;
+    for (const TokenReference& entry : tokenReference(m_options.settleAfterPolls)) {
+        tokens.append(QJsonObject{{"token", entry.token}, {"effect", entry.effect}});
+    }
+    for (const QString& name : wireFaultNames().mid(1)) {
+        WireFault fault{};
+        wireFaultFromName(name, &fault);
+        faults.append(QJsonObject{{"fault", name},
+                                  {"effect", wireFaultEffect(fault)},
+                                  {"carried_out", carriesOut(fault)}});
+    }
+    return {{"tokens", tokens}, {"faults", faults}};
 }
 
 QJsonObject ControlApi::configJson() const

@@ -25,7 +25,11 @@ struct Payment {
     QDateTime created;
     bool charged = false; // the customer's money was taken at some point
 
-    qint64 rest() const { return amount - refunded; }
+    /// What could still be refunded: nothing once the sale failed or was reversed.
+    qint64 rest() const
+    {
+        return status == "FAILED" || status == "REVERSED" ? 0 : amount - refunded;
+    }
     /// The customer confirmed: SUCCESS, and the money is taken.
     void settle()
     {

@@ -1,5 +1,6 @@
 #include "sandboxserver.h"
 
+#include "controlapi.h"
 #include "selfsignedcertificate.h"
 
 #include <QDateTime>
@@ -87,48 +88,58 @@ public:
                 continue;
             }
             beast::error_code ec;
-            tcp::socket socket(io);
-            acceptor->accept(socket, ec);
+            auto socket = std::make_unique<tcp::socket>(io);
+            acceptor->accept(*socket, ec);
             if (ec) {
                 continue;
             }
             api.noteConnection();
             std::lock_guard<std::mutex> lock(mutex);
-            liveSockets.insert(socket.native_handle());
+            liveSockets.insert(socket->native_handle());
             ++liveThreads;
-            std::thread([this, s = std::move(socket)]() mutable {
-                connection(std::move(s));
+            // The thread holds only a plain pointer, so nothing of the socket outlives
+            // the count that stop() waits on.
+            std::thread([this, raw = socket.release()] {
+                connection(std::unique_ptr<tcp::socket>(raw));
+                finished();
             }).detach();
         }
     }
 
-    void connection(tcp::socket socket)
+    void connection(std::unique_ptr<tcp::socket> socket)
     {
-        const int fd = socket.native_handle();
-        socket.set_option(tcp::no_delay(true));
+        const int fd = socket->native_handle();
+        beast::error_code ignored;
+        socket->set_option(tcp::no_delay(true), ignored);
+        const tcp::endpoint local = socket->local_endpoint(ignored);
         if (tls) {
-            asio::ssl::stream<tcp::socket&> stream(socket, *tls);
+            asio::ssl::stream<tcp::socket&> stream(*socket, *tls);
             beast::error_code ec;
             stream.handshake(asio::ssl::stream_base::server, ec);
             if (!ec) {
-                serve(stream, fd);
+                serve(stream, fd, local);
             }
         } else {
-            serve(socket, fd);
+            serve(*socket, fd, local);
         }
-        beast::error_code ignored;
-        socket.shutdown(tcp::socket::shutdown_both, ignored);
+        socket->shutdown(tcp::socket::shutdown_both, ignored);
+        std::lock_guard<std::mutex> lock(mutex);
+        liveSockets.erase(fd);
+        socket->close(ignored);
+    }
+
+    // The last act of a connection thread, once its socket and streams are gone.
+    void finished()
+    {
         // The thread's own OpenSSL state (its random generators) goes now: stop()
         // waits for this point, and the process may end before the thread does.
         OPENSSL_thread_stop();
         std::lock_guard<std::mutex> lock(mutex);
-        liveSockets.erase(fd);
-        socket.close(ignored);
         --liveThreads;
         changed.notify_all();
     }
 
-    template <class Stream> void serve(Stream& stream, int fd)
+    template <class Stream> void serve(Stream& stream, int fd, const tcp::endpoint& local)
     {
         beast::flat_buffer buffer;
         while (!stopping) {
@@ -160,7 +171,12 @@ public:
             request.body = QByteArray::fromStdString(message.body());
             const bool keepAlive = message.keep_alive();
 
-            const Delivery delivery = api.handle(request);
+            QString refused;
+            const Delivery delivery =
+                isControlPath(request.target) &&
+                        !isSameSiteControlRequest(request, sameSite(local), &refused)
+                    ? controlRefusal(refused)
+                    : api.handle(request);
             if (!deliver(stream, fd, delivery, keepAlive)) {
                 log(request, delivery, started, "answer not delivered");
                 return;
@@ -200,6 +216,18 @@ public:
         }
         asio::write(stream, asio::buffer(text.constData(), std::size_t(text.size())), ec);
         return !ec;
+    }
+
+    // Who may call the control API: the address the connection came to, the bound
+    // address and localhost, on our port, under our scheme.
+    SameSite sameSite(const tcp::endpoint& local) const
+    {
+        SameSite site;
+        site.scheme = tls ? "https" : "http";
+        site.port = local.port();
+        site.hosts = QStringList{"localhost", options.host.toLower(),
+                                 QString::fromStdString(local.address().to_string()).toLower()};
+        return site;
     }
 
     void log(const HttpRequest& request, const Delivery& delivery,
@@ -287,6 +315,11 @@ bool SandboxServer::start(QString* error)
         const auto address = asio::ip::make_address(d->options.host.toStdString(), ec);
         if (ec) {
             *error = QString("--host %1 is not an IP address").arg(d->options.host);
+            return false;
+        }
+        if (d->options.tls == SandboxOptions::Tls::None && !address.is_loopback()) {
+            *error = QString("--http serves the loopback address only, not --host %1")
+                         .arg(d->options.host);
             return false;
         }
         try {

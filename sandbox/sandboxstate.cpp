@@ -24,7 +24,8 @@ QByteArray maskedBody(const QByteArray& body)
 
 QJsonObject RequestRecord::toJson() const
 {
-    return {{"time", time.toString(Qt::ISODateWithMs)},
+    return {{"sequence", sequence},
+            {"time", time.toString(Qt::ISODateWithMs)},
             {"method", method},
             {"path", path},
             {"http_status", httpStatus},
@@ -32,13 +33,15 @@ QJsonObject RequestRecord::toJson() const
             {"payment_id", paymentId},
             {"fault", fault},
             {"authorization", authorization},
-            {"body", body}};
+            {"body", body},
+            {"response", response}};
 }
 
 void SandboxState::record(const HttpRequest& request, const QString& path, const Delivery& delivery,
                           const QString& fault)
 {
     RequestRecord entry;
+    entry.sequence = ++sequence;
     entry.time = QDateTime::currentDateTimeUtc();
     entry.method = request.method;
     entry.path = path;
@@ -47,7 +50,25 @@ void SandboxState::record(const HttpRequest& request, const QString& path, const
     entry.paymentId = delivery.paymentId;
     entry.fault = fault;
     entry.authorization = maskedAuthorization(request.headers.value("authorization"));
-    entry.body = QString::fromUtf8(maskedBody(request.body).left(2048));
+    const auto clipped = [](const QByteArray& text) {
+        return QString::fromUtf8(text.left(BodyChars)) + (text.size() > BodyChars ? "…" : "");
+    };
+    entry.body = clipped(maskedBody(request.body));
+    const bool answered =
+        delivery.mode != Delivery::Mode::Lost && delivery.mode != Delivery::Mode::Reset;
+    if (answered) {
+        entry.response = clipped(delivery.raw.isEmpty() ? delivery.body : delivery.raw);
+    }
+    if (!entry.paymentId.isEmpty() && ledger.find(entry.paymentId)) {
+        QList<RequestRecord>& timeline = timelines[entry.paymentId];
+        RequestRecord brief = entry;
+        brief.body.clear();
+        brief.response.clear();
+        timeline.append(brief);
+        if (timeline.size() > TimelineRequests) {
+            timeline.removeFirst();
+        }
+    }
     recent.append(entry);
     while (recent.size() > RecentRequests) {
         recent.removeFirst();
@@ -74,8 +95,23 @@ QJsonObject SandboxState::statsJson() const
     return {{"connections", connections}, {"requests", requests}, {"received", total}};
 }
 
+QJsonObject SandboxState::timelineJson(const QString& paymentId)
+{
+    const Payment* payment = ledger.find(paymentId);
+    if (!payment) {
+        return {};
+    }
+    QJsonArray requests;
+    for (const RequestRecord& entry : timelines.value(paymentId)) {
+        requests.append(entry.toJson());
+    }
+    return {{"payment", payment->toJson()}, {"requests", requests}};
+}
+
 void SandboxState::reset()
 {
+    timelines.clear();
+    sequence = 0;
     ledger.clear();
     faults.clear();
     requestCounts.clear();

@@ -5,6 +5,7 @@
 #include "ledger.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
@@ -13,6 +14,7 @@ namespace sandbox {
 
 /// One merchant request as the dashboard lists it; the signature and the token masked.
 struct RequestRecord {
+    qint64 sequence = 0; // 1 for the first request since the start or the last reset
     QDateTime time;
     QString method;
     QString path;
@@ -22,6 +24,7 @@ struct RequestRecord {
     QString fault;
     QString authorization; // user id only
     QString body;          // "otp_data" masked
+    QString response;      // the answer's body as sent; empty when none went out
 
     QJsonObject toJson() const;
 };
@@ -30,6 +33,8 @@ struct RequestRecord {
 /// serialises access to it.
 struct SandboxState {
     static constexpr int RecentRequests = 50;
+    static constexpr int TimelineRequests = 100; // kept per payment
+    static constexpr int BodyChars = 2048;       // of a body the request log keeps
 
     Ledger ledger;
     FaultQueue faults;
@@ -37,11 +42,16 @@ struct SandboxState {
     int connections = 0;
     HttpRequest lastRequest;
     QList<RequestRecord> recent; // oldest first
+    /// Each payment's requests, oldest first, without their bodies.
+    QHash<QString, QList<RequestRecord>> timelines;
+    qint64 sequence = 0;
 
     void record(const HttpRequest& request, const QString& path, const Delivery& delivery,
                 const QString& fault);
     QJsonObject ledgerJson() const;
     QJsonObject statsJson() const;
+    /// The payment and every request about it; empty when there is no such payment.
+    QJsonObject timelineJson(const QString& paymentId);
     void reset();
 };
 

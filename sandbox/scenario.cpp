@@ -1,22 +1,25 @@
 #include "scenario.h"
 
-#include <QHash>
-
 namespace sandbox {
 
 namespace {
 
-const QHash<QString, SaleScenario>& saleNames()
-{
-    static const QHash<QString, SaleScenario> table = {
-        {"instant", SaleScenario::SettleAtOnce},
-        {"decline", SaleScenario::Decline},
-        {"failed", SaleScenario::DeclineAtOnce},
-        {"pending", SaleScenario::NeverSettle},
-        {"settle-on-reversal", SaleScenario::SettleOnReversal},
-    };
-    return table;
-}
+struct SaleEntry {
+    const char* token;
+    SaleScenario sale;
+    const char* effect;
+};
+
+// The dashboard's reference is made from this table.
+constexpr SaleEntry Sales[] = {
+    {"instant", SaleScenario::SettleAtOnce, "SUCCESS in the payment's own answer"},
+    {"decline", SaleScenario::Decline, "FAILED at the first status poll"},
+    {"failed", SaleScenario::DeclineAtOnce, "FAILED in the payment's own answer"},
+    {"pending", SaleScenario::NeverSettle,
+     "stays PENDING until approved or declined on the dashboard"},
+    {"settle-on-reversal", SaleScenario::SettleOnReversal,
+     "stays PENDING until a reversal arrives, and settles just then"},
+};
 
 bool named(const QString& token, const QString& name)
 {
@@ -37,9 +40,9 @@ Scenario scenarioForToken(const QString& token, int defaultPolls)
             return {SaleScenario::SettleAfter, polls, WireFault::None};
         }
     }
-    for (auto it = saleNames().cbegin(); it != saleNames().cend(); ++it) {
-        if (named(lower, it.key())) {
-            return {it.value(), 0, WireFault::None};
+    for (const SaleEntry& entry : Sales) {
+        if (named(lower, entry.token)) {
+            return {entry.sale, 0, WireFault::None};
         }
     }
     // A wire fault on the payment's own answer; the sale settles at the first poll.
@@ -60,7 +63,29 @@ QString scenarioName(const Scenario& scenario)
     if (scenario.sale == SaleScenario::SettleAfter) {
         return "settle";
     }
-    return saleNames().key(scenario.sale);
+    for (const SaleEntry& entry : Sales) {
+        if (entry.sale == scenario.sale) {
+            return entry.token;
+        }
+    }
+    return QString();
+}
+
+QList<TokenReference> tokenReference(int defaultPolls)
+{
+    QList<TokenReference> list{
+        {"settle-<n>", "SUCCESS after n status polls"},
+    };
+    for (const SaleEntry& entry : Sales) {
+        list.append(TokenReference{entry.token, entry.effect});
+    }
+    list.append(TokenReference{"<fault>", "a fault's name, e.g. \"lost\": the payment's own "
+                                          "answer meets that fault; the sale settles at the "
+                                          "first poll"});
+    list.append(TokenReference{
+        "anything else",
+        QString("SUCCESS after %1 status polls (--settle-after)").arg(defaultPolls)});
+    return list;
 }
 
 } // namespace sandbox

@@ -2,6 +2,7 @@
 
 #include "wirefault.h"
 
+#include <QList>
 #include <QString>
 
 namespace sandbox {
@@ -23,9 +24,18 @@ struct Scenario {
     WireFault fault = WireFault::None;
 };
 
+/// A token, or a family of tokens, and what the sandbox does with it.
+struct TokenReference {
+    QString token;
+    QString effect;
+};
+
 /// The scenario of a scanned token; unknown tokens settle after `defaultPolls`.
 Scenario scenarioForToken(const QString& token, int defaultPolls);
 /// The name the ledger shows: the wire fault's when there is one, else the sale's.
 QString scenarioName(const Scenario& scenario);
+/// Every token the sandbox knows, in the order it tries them; any token may be
+/// followed by "-<anything>", e.g. "decline-42".
+QList<TokenReference> tokenReference(int defaultPolls);
 
 } // namespace sandbox

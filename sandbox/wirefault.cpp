@@ -5,16 +5,56 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <iterator>
+
 namespace sandbox {
+
+namespace {
+
+struct FaultEntry {
+    const char* name;
+    const char* effect;
+};
+
+// In the order of the enumeration. The dashboard's reference is made from this table.
+constexpr FaultEntry Faults[] = {
+    {"none", "no fault"},
+    {"error", "refused with error_code 2001 and HTTP 200; not carried out"},
+    {"http-500", "refused with HTTP 500 and a plain-text body; not carried out"},
+    {"failed", "the provider declines: \"FAILED\" in the answer; a sale or poll ends so"},
+    {"lost", "carried out, then the connection closes without an answer"},
+    {"slow", "carried out, answered after the slow delay (--slow-ms)"},
+    {"trickle", "carried out, answered a byte at a time"},
+    {"not-json", "carried out, answered with an HTML page"},
+    {"array", "carried out, answered with a JSON array"},
+    {"empty", "carried out, answered with an empty body"},
+    {"no-id", "carried out, answered without \"payment_id\""},
+    {"success-no-id", "carried out (a pending sale settles), \"SUCCESS\" without \"payment_id\""},
+    {"huge", "carried out, answered with 5 MiB of JSON"},
+    {"reset", "not carried out: the connection is reset before any answer"},
+    {"empty-object", "carried out, answered with an empty JSON object"},
+    {"folded", "carried out, answered with folded (tab-led) header lines"},
+    {"gateway", "carried out, then a gateway answers 502 with an HTML page"},
+};
+static_assert(std::size(Faults) == std::size_t(WireFault::Gateway) + 1, "one entry per wire fault");
+
+} // namespace
 
 const QStringList& wireFaultNames()
 {
-    static const QStringList names = {
-        "none",    "error",    "http-500",     "failed", "lost",    "slow",
-        "trickle", "not-json", "array",        "empty",  "no-id",   "success-no-id",
-        "huge",    "reset",    "empty-object", "folded", "gateway",
-    };
+    static const QStringList names = [] {
+        QStringList list;
+        for (const FaultEntry& entry : Faults) {
+            list.append(entry.name);
+        }
+        return list;
+    }();
     return names;
+}
+
+QString wireFaultEffect(WireFault fault)
+{
+    return QString::fromUtf8(Faults[std::size_t(fault)].effect);
 }
 
 bool wireFaultFromName(const QString& name, WireFault* fault)

@@ -33,6 +33,8 @@ enum class WireFault {
 
 /// The names of the control API and of the tokens, in the order of the enumeration.
 const QStringList& wireFaultNames();
+/// What the fault does, for the dashboard's reference.
+QString wireFaultEffect(WireFault fault);
 bool wireFaultFromName(const QString& name, WireFault* fault);
 QString wireFaultName(WireFault fault);
 /// False for the faults that refuse the request before it is carried out.

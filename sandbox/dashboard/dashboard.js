@@ -3,9 +3,11 @@
 
 const $ = (id) => document.getElementById(id);
 const units = (hundredths) => (Number(hundredths) / 100).toFixed(2);
-const time = (iso) => (iso ? new Date(iso).toLocaleTimeString() : "");
+const time = (iso) => (iso ? new Date(iso).toLocaleString() : "");
 const seen = {};
+const expanded = new Set(); // sequence numbers of the requests shown with their bodies
 let basePath = "";
+let timelineId = "";
 
 function cell(text, className) {
   const td = document.createElement("td");
@@ -16,7 +18,8 @@ function cell(text, className) {
 
 function fill(tableId, emptyId, rows, makeRow) {
   const body = $(tableId).tBodies[0];
-  body.replaceChildren(...rows.map(makeRow));
+  body.replaceChildren(...rows.flatMap((row) => [].concat(makeRow(row))));
+  $(emptyId).textContent = $(emptyId).dataset.empty || $(emptyId).textContent;
   $(emptyId).hidden = rows.length > 0;
   $(tableId).hidden = rows.length === 0;
 }
@@ -32,6 +35,23 @@ async function call(method, path, body) {
   return answer;
 }
 
+// Only web addresses become links: a "javascript:" or "data:" URL stays text.
+function webLink(url, text) {
+  let parsed;
+  try {
+    parsed = new URL(url);
+  } catch (error) {
+    return null;
+  }
+  if (parsed.protocol !== "http:" && parsed.protocol !== "https:") return null;
+  const a = document.createElement("a");
+  a.href = parsed.href;
+  a.textContent = text;
+  a.target = "_blank";
+  a.rel = "noopener noreferrer";
+  return a;
+}
+
 function paymentRow(p) {
   const tr = document.createElement("tr");
   if (!seen[p.payment_id]) tr.className = "fresh";
@@ -42,15 +62,9 @@ function paymentRow(p) {
   const statusCell = cell("");
   statusCell.append(status);
   const link = cell("");
-  if (p.fiscal_url) {
-    const a = document.createElement("a");
-    a.href = p.fiscal_url;
-    a.textContent = "receipt";
-    a.target = "_blank";
-    link.append(a);
-  } else {
-    link.textContent = "—";
-  }
+  const receipt = p.fiscal_url ? webLink(p.fiscal_url, "receipt") : null;
+  if (receipt) link.append(receipt);
+  else link.textContent = p.fiscal_url || "—";
   const customer = cell("");
   if (p.payment_status === "PENDING") {
     for (const action of ["approve", "decline"]) {
@@ -62,20 +76,56 @@ function paymentRow(p) {
       customer.append(button);
     }
   }
-  tr.append(cell(p.payment_id), cell(p.transaction_id), cell(units(p.amount), "num"),
+  const id = cell(p.payment_id, "link");
+  id.dataset.timeline = p.payment_id;
+  id.title = "Every request about this payment";
+  tr.append(id, cell(p.transaction_id), cell(units(p.amount), "num"),
     cell(units(p.refunded), "num"), cell(units(p.rest), "num"), statusCell,
     cell(p.polls, "num"), cell(p.scenario), link, cell(time(p.created)), customer);
   return tr;
 }
 
-function requestRow(r) {
-  const tr = document.createElement("tr");
+function shortPath(path) {
+  return path.startsWith(basePath + "/") ? path.slice(basePath.length) : path;
+}
+
+function statusCell(r) {
   const status = r.http_status === 0 ? "lost" : r.http_status;
   const statusClass = r.http_status === 0 ? "http-lost" : r.http_status < 400 ? "http-ok" : "http-bad";
-  const path = r.path.startsWith(basePath + "/") ? r.path.slice(basePath.length) : r.path;
-  tr.append(cell(time(r.time)), cell(r.method + " " + path), cell(status, "num " + statusClass),
+  return cell(status, "num " + statusClass);
+}
+
+function bodiesRow(r) {
+  const tr = document.createElement("tr");
+  tr.className = "bodies";
+  const td = cell("");
+  td.colSpan = 6;
+  const part = (title, text) => {
+    const h = document.createElement("h3");
+    h.textContent = title;
+    const pre = document.createElement("pre");
+    pre.textContent = text || "(none)";
+    td.append(h, pre);
+  };
+  part("Request", (r.authorization ? "Authorization: " + r.authorization + "\n" : "") + r.body);
+  part("Response", r.http_status === 0 ? "(the connection closed without an answer)" : r.response);
+  tr.append(td);
+  return tr;
+}
+
+function requestRow(r) {
+  const tr = document.createElement("tr");
+  tr.className = "request" + (expanded.has(r.sequence) ? " open" : "");
+  tr.dataset.sequence = r.sequence;
+  tr.append(cell(time(r.time)), cell(r.method + " " + shortPath(r.path)), statusCell(r),
     cell(r.error_code || "", "num"), cell(r.payment_id), cell(r.fault));
-  tr.title = (r.authorization ? "Authorization: " + r.authorization + "\n" : "") + r.body;
+  return expanded.has(r.sequence) ? [tr, bodiesRow(r)] : tr;
+}
+
+function timelineRow(r) {
+  const tr = document.createElement("tr");
+  tr.append(cell(time(r.time)), cell(r.method + " " + shortPath(r.path)), statusCell(r),
+    cell(r.error_code || "", "num"), cell(r.fault));
   return tr;
 }
 
@@ -86,7 +136,18 @@ function faultRow(f) {
   return tr;
 }
 
+async function showTimeline() {
+  if (!timelineId) return;
+  const answer = await call("GET", "payments/" + encodeURIComponent(timelineId) + "/timeline");
+  const p = answer.payment;
+  $("timeline-id").textContent = p.payment_id;
+  $("timeline-summary").textContent = `${p.payment_status}, ${units(p.amount)}, created ${time(p.created)}`;
+  fill("timeline-requests", "timeline-empty", answer.requests, timelineRow);
+  $("timeline").hidden = false;
+}
+
 let last = {};
+let latestRequests = [];
 async function refresh() {
   try {
     const [ledger, faults, requests] = await Promise.all([
@@ -99,12 +160,59 @@ async function refresh() {
       $("payment-count").textContent = payments.length ? "(" + payments.length + ")" : "";
     }
     if (now.faults !== last.faults) fill("faults", "faults-empty", faults.faults, faultRow);
-    if (now.requests !== last.requests) fill("requests", "requests-empty", requests.requests, requestRow);
+    latestRequests = requests.requests;
+    if (now.requests !== last.requests) fill("requests", "requests-empty", latestRequests, requestRow);
+    if (now.payments !== last.payments || now.requests !== last.requests) {
+      await showTimeline().catch(() => ($("timeline").hidden = true));
+    }
     last = now;
     $("live").classList.remove("stale");
   } catch (error) {
     $("live").classList.add("stale");
   }
+}
+
+function configBlock(config) {
+  return ["[OxlenPay]",
+    "host = " + window.location.origin,
+    "path = " + config.basePath,
+    "merchantId = " + config.cashboxCode,
+    "merchantServiceId = " + config.serviceId,
+    "merchantServiceUserId = " + config.userId,
+    "merchantSecretKey = " + config.secretKey, ""].join("\n");
+}
+
+async function copyConfig() {
+  const block = $("config-block");
+  try {
+    await navigator.clipboard.writeText(block.value);
+  } catch (error) {
+    // Without the clipboard API (a page the browser does not trust), copy the selection.
+    block.hidden = false;
+    block.select();
+    if (!document.execCommand("copy")) {
+      $("copy-message").textContent = "Select the settings below and copy them.";
+      return;
+    }
+    block.hidden = true;
+  }
+  $("copy-message").textContent = "[OxlenPay] settings copied.";
+}
+
+async function showReference() {
+  const reference = await call("GET", "reference");
+  const row = (name, effect) => {
+    const tr = document.createElement("tr");
+    const code = document.createElement("code");
+    code.textContent = name;
+    const first = cell("");
+    first.append(code);
+    tr.append(first, cell(effect));
+    return tr;
+  };
+  $("reference-tokens").tBodies[0].replaceChildren(...reference.tokens.map((t) => row(t.token, t.effect)));
+  $("reference-faults").tBodies[0].replaceChildren(...reference.faults.map((f) => row(f.fault, f.effect)));
+  $("reference").hidden = false;
 }
 
 async function start() {
@@ -116,10 +224,17 @@ async function start() {
   $("cashbox").textContent = config.cashboxCode;
   $("user-id").textContent = config.userId;
   $("secret").textContent = config.secretKey;
+  $("config-block").value = configBlock(config);
   for (const name of config.operations) $("fault-operation").add(new Option(name, name));
   for (const name of config.faults) $("fault-name").add(new Option(name, name));
 
   $("ledger").addEventListener("click", async (event) => {
+    const idCell = event.target.closest("td[data-timeline]");
+    if (idCell) {
+      timelineId = idCell.dataset.timeline;
+      showTimeline().catch(() => {});
+      return;
+    }
     const button = event.target.closest("button[data-action]");
     if (!button) return;
     button.disabled = true;
@@ -127,6 +242,21 @@ async function start() {
       .catch(() => {});
     refresh();
   });
+  $("requests").addEventListener("click", (event) => {
+    const row = event.target.closest("tr.request");
+    if (!row) return;
+    const sequence = Number(row.dataset.sequence);
+    if (!expanded.delete(sequence)) expanded.add(sequence);
+    fill("requests", "requests-empty", latestRequests, requestRow);
+  });
+  for (const button of document.querySelectorAll("button[data-close]")) {
+    button.addEventListener("click", () => {
+      $(button.dataset.close).hidden = true;
+      if (button.dataset.close === "timeline") timelineId = "";
+    });
+  }
+  $("open-reference").addEventListener("click", () => showReference().catch(() => {}));
+  $("copy-config").addEventListener("click", copyConfig);
   $("fault-form").addEventListener("submit", async (event) => {
     event.preventDefault();
     const form = new FormData(event.target);
@@ -143,7 +273,10 @@ async function start() {
   });
   $("clear-faults").addEventListener("click", () => call("DELETE", "faults").then(refresh));
   $("reset").addEventListener("click", () => {
-    if (confirm("Empty the ledger, the faults and the counters?")) call("POST", "reset").then(refresh);
+    if (confirm("Empty the ledger, the faults and the counters?")) {
+      expanded.clear();
+      call("POST", "reset").then(refresh);
+    }
   });
   refresh();
   setInterval(refresh, 500);

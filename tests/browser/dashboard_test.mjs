@@ -85,6 +85,29 @@ async function main() {
   // Live: the row turns SUCCESS without a reload, and the polls show in the request log.
   await row.locator(".badge", { hasText: "SUCCESS" }).waitFor({ timeout: 5000 });
   await page.locator("#requests tbody tr", { hasText: "/payment/status" }).first().waitFor();
+
+  // A fiscal link that is no web address stays text.
+  const fiscal = await runTill(baseUrl, ["fiscal", "--rrn", paymentId, "--qr", "javascript:alert(1)"]);
+  if (fiscal.code !== 0) fail("the till's fiscal link ended " + fiscal.code + ": " + fiscal.out);
+  await row.locator("td", { hasText: "javascript:alert(1)" }).waitFor({ timeout: 5000 });
+  if ((await row.locator("a").count()) !== 0) fail("a javascript: fiscal URL became a link");
+
+  // A request row opens to its bodies, with the token masked.
+  await page.locator("#requests tr.request", { hasText: "POST /payment" }).last().click();
+  const bodies = page.locator("#requests tr.bodies").first();
+  await bodies.waitFor();
+  const shown = await bodies.textContent();
+  if (!shown.includes('"otp_data":"***"') || !shown.includes(paymentId) || shown.includes("pending-browser")) {
+    fail("the expanded request shows no masked request and its answer: " + shown);
+  }
+  // The payment's timeline: its sale and its polls.
+  await row.locator("td[data-timeline]").click();
+  await page.locator("#timeline-id", { hasText: paymentId }).waitFor();
+  await page.locator("#timeline-requests tbody tr", { hasText: "/payment/status" }).first().waitFor();
+  // The reference comes from the sandbox's own tables.
+  await page.locator("#open-reference").click();
+  await page.locator("#reference-tokens tbody tr", { hasText: "settle-on-reversal" }).waitFor();
+  await page.locator("#reference-faults tbody tr", { hasText: "gateway" }).waitFor();
   await page.screenshot({ path: join(outputDir, "dashboard.png"), fullPage: true });
   console.log(`approved ${paymentId} on the dashboard; screenshots in ${outputDir}`);
 }

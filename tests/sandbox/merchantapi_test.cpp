@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -364,6 +365,97 @@ TEST_F(MerchantApiTest, ControlApiServesTheDashboardAndWhatItShows)
     EXPECT_FALSE(first.value("payment_id").toString().isEmpty());
     EXPECT_TRUE(first.value("authorization").toString().endsWith(":***"));
     EXPECT_FALSE(QJsonDocument(requests).toJson().contains("secret-token-y"));
+}
+
+TEST_F(MerchantApiTest, TimelineReferenceAndTheRestOfClosedPayments)
+{
+    const auto json = [&](const QString& path) {
+        return QJsonDocument::fromJson(api.handle({"GET", path, {}, {}}).body).object();
+    };
+    const QString declined = sale("decline", "tl-1").value("payment_id").toString();
+    poll(declined);
+    sale("decline", "tl-1"); // the same transaction finds the same payment
+    const QString reversed = settledSale();
+    call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", reversed}});
+
+    const QJsonObject timeline = json("/_sandbox/payments/" + declined + "/timeline");
+    EXPECT_EQ(timeline.value("payment").toObject().value("rest").toInt(), 0);
+    QStringList steps;
+    for (const QJsonValue& entry : timeline.value("requests").toArray()) {
+        steps << entry.toObject().value("method").toString() + ' ' +
+                     entry.toObject().value("path").toString().mid(Base.size());
+        EXPECT_TRUE(entry.toObject().value("body").toString().isEmpty());
+    }
+    EXPECT_EQ(steps, (QStringList{"POST /payment", "GET /payment/status", "POST /payment"}));
+    EXPECT_EQ(json("/_sandbox/payments/" + reversed + "/timeline")
+                  .value("payment")
+                  .toObject()
+                  .value("rest")
+                  .toInt(),
+              0);
+    EXPECT_EQ(api.handle({"GET", "/_sandbox/payments/1/timeline", {}, {}}).status, 404);
+
+    // The request log carries the answer too.
+    const QJsonObject newest = json("/_sandbox/requests").value("requests")[0].toObject();
+    EXPECT_TRUE(newest.value("response").toString().contains("REVERSED"));
+
+    // The reference lists every fault and token family the sandbox acts on.
+    const QJsonObject reference = json("/_sandbox/reference");
+    QStringList faults, tokens;
+    for (const QJsonValue& entry : reference.value("faults").toArray()) {
+        faults << entry.toObject().value("fault").toString();
+        EXPECT_FALSE(entry.toObject().value("effect").toString().isEmpty());
+    }
+    for (const QJsonValue& entry : reference.value("tokens").toArray()) {
+        tokens << entry.toObject().value("token").toString();
+    }
+    EXPECT_EQ(faults, wireFaultNames().mid(1));
+    EXPECT_TRUE(tokens.contains("settle-<n>") && tokens.contains("<fault>"));
+    for (const QString& token : tokens.filter(QRegularExpression("^[a-z-]+$"))) {
+        EXPECT_NE(scenarioName(scenarioForToken(token, 2)), "settle") << token.toStdString();
+    }
+}
+
+TEST(ControlApiSite, RequestsFromAnotherSiteAreRefused)
+{
+    const SameSite site{"https", {"localhost", "127.0.0.1", "::1"}, 8443};
+    struct Case {
+        const char* host;
+        const char* origin; // nullptr: no Origin header
+        bool allowed;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"127.0.0.1:8443", nullptr, true},
+        {"localhost:8443", "https://localhost:8443", true},
+        {"LOCALHOST:8443", "https://localhost:8443", true},
+        {"[::1]:8443", "https://[::1]:8443", true},
+        {"127.0.0.1:8443", "https://evil.example", false},
+        {"127.0.0.1:8443", "http://127.0.0.1:8443", false},  // another scheme
+        {"127.0.0.1:8443", "https://localhost:8443", false}, // another host than the Host
+        {"127.0.0.1:8443", "null", false},
+        {"evil.example:8443", nullptr, false},               // a rebound name
+        {"127.0.0.1:9999", nullptr, false},
+        {"127.0.0.1", nullptr, false},                       // the default port, not ours
+        {"", nullptr, false},
+        {"user@127.0.0.1:8443", nullptr, false},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.host) + " / " + (c.origin ? c.origin : "-"));
+        HttpRequest request{"POST", "/_sandbox/faults", {}, {}};
+        if (*c.host) {
+            request.headers.insert("host", c.host);
+        }
+        if (c.origin) {
+            request.headers.insert("origin", c.origin);
+        }
+        QString reason;
+        EXPECT_EQ(isSameSiteControlRequest(request, site, &reason), c.allowed);
+        EXPECT_EQ(reason.isEmpty(), c.allowed);
+    }
+    EXPECT_TRUE(isControlPath("/_sandbox/faults?x=1"));
+    EXPECT_FALSE(isControlPath("/_sandboxes"));
 }
 
 } // namespace

@@ -47,6 +47,7 @@ TEST(SandboxProcess, EveryOptionErrorNamesWhatIsWrong)
         {{"--port", "0", "--cert", "/nonexistent/cert.pem", "--key", "/nonexistent/key.pem"}, 1,
          "/nonexistent/cert.pem"},
         {{"--port", "0", "--host", "not-an-address"}, 1, "--host not-an-address"},
+        {{"--port", "0", "--http", "--host", "0.0.0.0"}, 1, "loopback address only, not --host 0.0.0.0"},
     };
     // clang-format on
     for (const Case& c : cases) {
