@@ -1,5 +1,7 @@
 #include "tilloperations.h"
 
+#include "picturesize.h"
+
 #include "amount.h"
 #include "config.h"
 #include "settings.h"
@@ -7,7 +9,6 @@
 #include "waitprogress.h"
 
 #include <QElapsedTimer>
-#include <QImage>
 #include <QJsonArray>
 
 namespace till {
@@ -131,14 +132,19 @@ Outcome TillOperations::info()
 
     const auto texts = p.getMessageInfo();
     const QString imagePath = p.getDialogImagePath();
-    const QImage image(imagePath);
+    QString pictureProblem;
+    const PngPicture picture = readPngPicture(imagePath, &pictureProblem);
     const QString title = texts.value(EPaymentProcessingInfo::DialogTitle).ru();
     const QString prompt = texts.value(EPaymentProcessingInfo::DialogMessage).ru();
     const QString readError = texts.value(EPaymentProcessingInfo::DialogError).ru();
     text += "Scan dialog\n" + line("Title", title) + line("Prompt", prompt) +
             line("Read error", QString(readError).replace('\n', " / ")) +
-            line("Picture",
-                 QString("%1 (%2 x %3)").arg(imagePath).arg(image.width()).arg(image.height())) +
+            line("Picture", picture.size.isValid()
+                                ? QString("%1 (%2 x %3)")
+                                      .arg(imagePath)
+                                      .arg(picture.size.width())
+                                      .arg(picture.size.height())
+                                : QString("%1 (%2)").arg(imagePath, pictureProblem)) +
             line("Scan mask", p.getDialogScanMask());
 
     QJsonArray paymentTypes, cancelTypes;
@@ -215,9 +221,9 @@ Outcome TillOperations::info()
                                {"error", readError},
                                {"scanMask", p.getDialogScanMask()},
                                {"image", QJsonObject{{"path", imagePath},
-                                                     {"width", image.width()},
-                                                     {"height", image.height()},
-                                                     {"alpha", image.hasAlphaChannel()}}}}},
+                                                     {"width", picture.size.width()},
+                                                     {"height", picture.size.height()},
+                                                     {"alpha", picture.alpha}}}}},
         {"paymentTypes", paymentTypes},
         {"cancelTypes", cancelTypes},
         {"options", options},

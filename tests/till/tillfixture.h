@@ -24,34 +24,37 @@ struct TillRun {
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
 
-class TillEndToEnd : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
+/// One oxlenpay-sandbox process and a folder of configurations and journals beside it.
+/// Sites share nothing, so work on different sites may run side by side.
+class SandboxSite {
+public:
+    SandboxSite()
     {
-        directory = new QTemporaryDir;
-        sandbox = new QProcess;
-        sandbox->start(SANDBOX_EXECUTABLE, {"--port", "0", "--quiet", "--cert-out",
-                                            directory->filePath("sandbox.pem")});
-        ASSERT_TRUE(sandbox->waitForReadyRead(10000));
-        const QString base = QString::fromUtf8(sandbox->readLine()).trimmed();
-        root = base.left(base.indexOf("/api/"));
-        ASSERT_TRUE(RestClient::addTrustedCaFile(directory->filePath("sandbox.pem")));
+        sandbox.start(SANDBOX_EXECUTABLE,
+                      {"--port", "0", "--quiet", "--cert-out", directory.filePath("sandbox.pem")});
+        if (sandbox.waitForReadyRead(10000)) {
+            const QString base = QString::fromUtf8(sandbox.readLine()).trimmed();
+            root = base.left(base.indexOf("/api/"));
+        }
+        RestClient::addTrustedCaFile(directory.filePath("sandbox.pem"));
     }
 
-    static void TearDownTestSuite()
+    ~SandboxSite()
     {
-        sandbox->terminate();
-        sandbox->waitForFinished(5000);
-        delete sandbox;
-        delete directory;
+        sandbox.terminate();
+        sandbox.waitForFinished(5000);
     }
 
-    static QString writeConfig(const QString& name, const QByteArray& extra = {})
+    bool started() const { return !root.isEmpty(); }
+
+    /// `host` empty: this site's sandbox.
+    QString writeConfig(const QString& name, const QByteArray& extra = {},
+                        const QString& host = QString()) const
     {
-        const QString path = directory->filePath(name);
+        const QString path = directory.filePath(name);
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write("[OxlenPay]\nhost = " + root.toUtf8() +
+        file.write("[OxlenPay]\nhost = " + (host.isEmpty() ? root : host).toUtf8() +
                    "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
                    "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
                    "frequency = 20\npayDuration = 3000\ntimeout = 3000\njournal = " +
@@ -60,20 +63,19 @@ protected:
     }
 
     /// Each configuration keeps its own journal.
-    static QString journalPath(const QString& config)
+    QString journalPath(const QString& config) const
     {
-        return directory->filePath(config + ".journal.sqlite");
+        return directory.filePath(config + ".journal.sqlite");
     }
 
-    /// `caFile` empty: the sandbox's certificate; "-": no CA file at all.
-    static TillRun till(const QStringList& arguments,
-                        const QString& config = writeConfig("till.conf"),
-                        const QString& caFile = QString())
+    /// `config` empty: "till.conf"; `caFile` empty: the sandbox's certificate; "-": none.
+    TillRun till(const QStringList& arguments, const QString& config = QString(),
+                 const QString& caFile = QString()) const
     {
         QProcess process;
-        QStringList all = {"--config", config};
+        QStringList all = {"--config", config.isEmpty() ? writeConfig("till.conf") : config};
         if (caFile != "-") {
-            all << "--ca-file" << (caFile.isEmpty() ? directory->filePath("sandbox.pem") : caFile);
+            all << "--ca-file" << (caFile.isEmpty() ? directory.filePath("sandbox.pem") : caFile);
         }
         all << arguments;
         process.start(TILL_EXECUTABLE, all);
@@ -82,15 +84,17 @@ protected:
                 process.readAllStandardError()};
     }
 
-    static QJsonArray ledger()
+    QJsonObject get(const QString& path) const
     {
         RestClient client;
         client.setTimeout(5000);
-        client.send(2, QUrl(root + "/_sandbox/ledger"), QJsonDocument(), {});
-        return client.jsonAnswer().object().value("payments").toArray();
+        client.send(2, QUrl(root + path), QJsonDocument(), {});
+        return client.jsonAnswer().object();
     }
 
-    static QJsonObject payment(const QString& id)
+    QJsonArray ledger() const { return get("/_sandbox/ledger").value("payments").toArray(); }
+
+    QJsonObject payment(const QString& id) const
     {
         for (const QJsonValue& value : ledger()) {
             if (value.toObject().value("payment_id").toString() == id) {
@@ -100,29 +104,9 @@ protected:
         return {};
     }
 
-    static QJsonObject stats()
-    {
-        RestClient client;
-        client.setTimeout(5000);
-        client.send(2, QUrl(root + "/_sandbox/stats"), QJsonDocument(), {});
-        return client.jsonAnswer().object();
-    }
+    QJsonObject stats() const { return get("/_sandbox/stats"); }
 
-    /// Polls the sandbox's ledger until `done` holds; false after `limitMs`.
-    template <typename Condition> static bool waitUntil(Condition done, int limitMs = 20000)
-    {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > limitMs) {
-                return false;
-            }
-            QThread::msleep(20);
-        }
-        return true;
-    }
-
-    static void control(const QString& path, const QJsonObject& body)
+    void control(const QString& path, const QJsonObject& body) const
     {
         RestClient client;
         client.setTimeout(5000);
@@ -131,14 +115,13 @@ protected:
     }
 
     /// `after` requests of `operation` pass, then `count` meet `fault` (-1: every one).
-    static void injectFault(const QString& operation, const QString& fault, int count,
-                            int after = 0)
+    void injectFault(const QString& operation, const QString& fault, int count, int after = 0) const
     {
         control("/_sandbox/faults",
                 {{"operation", operation}, {"fault", fault}, {"count", count}, {"after", after}});
     }
 
-    static void resetFaults()
+    void resetFaults() const
     {
         // Queued faults that were not used up would meet the next case.
         RestClient client;
@@ -147,13 +130,76 @@ protected:
         EXPECT_EQ(client.error(), 0);
     }
 
-    static QString sale(const QString& token, const QString& amount = "15.00")
+    QString sale(const QString& token, const QString& amount = "15.00") const
     {
         const TillRun run = till({"--json", "sale", "--amount", amount, "--token", token});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         return run.json().value("rrn").toString();
     }
 
+    QTemporaryDir directory;
+    QProcess sandbox;
+    QString root;
+};
+
+/// Polls until `done` holds; false after `limitMs`.
+template <typename Condition> bool waitUntil(Condition done, int limitMs = 20000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > limitMs) {
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+/// One sandbox per test suite, a till process per command.
+class TillEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        site = new SandboxSite;
+        ASSERT_TRUE(site->started());
+        directory = &site->directory;
+        sandbox = &site->sandbox;
+        root = site->root;
+    }
+
+    static void TearDownTestSuite()
+    {
+        delete site;
+        site = nullptr;
+    }
+
+    static QString writeConfig(const QString& name, const QByteArray& extra = {})
+    {
+        return site->writeConfig(name, extra);
+    }
+    static QString journalPath(const QString& config) { return site->journalPath(config); }
+    static TillRun till(const QStringList& arguments, const QString& config = QString(),
+                        const QString& caFile = QString())
+    {
+        return site->till(arguments, config, caFile);
+    }
+    static QJsonArray ledger() { return site->ledger(); }
+    static QJsonObject payment(const QString& id) { return site->payment(id); }
+    static QJsonObject stats() { return site->stats(); }
+    static void control(const QString& path, const QJsonObject& body) { site->control(path, body); }
+    static void injectFault(const QString& operation, const QString& fault, int count,
+                            int after = 0)
+    {
+        site->injectFault(operation, fault, count, after);
+    }
+    static void resetFaults() { site->resetFaults(); }
+    static QString sale(const QString& token, const QString& amount = "15.00")
+    {
+        return site->sale(token, amount);
+    }
+
+    static inline SandboxSite* site = nullptr;
     static inline QTemporaryDir* directory = nullptr;
     static inline QProcess* sandbox = nullptr;
     static inline QString root;
