@@ -25,9 +25,11 @@ signed() {
 # In-process exchanges (mean per iteration, wall clock).
 OXLENPAY_BENCH_SANDBOX=$root OXLENPAY_BENCH_CA=$work/sandbox.pem \
     "$build/bench/oxlenpay-bench" --benchmark_filter='Warm|Fresh|KeptAlive' \
-    --benchmark_min_time=0.5 --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.3 --benchmark_repetitions=15 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true \
     --benchmark_format=csv 2>/dev/null | grep -v '^name' > "$work/bench.csv"
-# Medians of five repetitions: wall clock per exchange, and the client's own CPU.
+# Medians of fifteen repetitions, interleaved at random: wall clock per exchange, and the
+# client's own CPU.
 bench() { awk -F, -v n="\"$1_median\"" '$1 == n {printf "%.3f", $3 / 1000}' "$work/bench.csv"; }
 cpu() { awk -F, -v n="\"$1_median\"" '$1 == n {printf "%.3f", $4 / 1000}' "$work/bench.csv"; }
 

@@ -229,6 +229,50 @@ void LibcurlPaymentFresh(benchmark::State& state)
 }
 BENCHMARK(LibcurlPaymentFresh)->Unit(benchmark::kMicrosecond);
 
+// Status requests per second against a sandbox that already holds range(0) payments:
+// a long-lived sandbox must answer as fast as a fresh one. Plain HTTP on loopback, so
+// that the sandbox's own work is what varies.
+void SandboxStatusAtLedgerSize(benchmark::State& state)
+{
+    Bench& bench = Bench::instance();
+    sandbox::SandboxOptions options;
+    options.logRequests = false;
+    sandbox::SandboxServer server(options);
+    QString error;
+    if (!server.start(&error)) {
+        state.SkipWithError(qPrintable(error));
+        return;
+    }
+    QHash<QString, QString> headers;
+    const auto signedHeaders = bench.client.getHeaders();
+    for (auto it = signedHeaders.cbegin(); it != signedHeaders.cend(); ++it) {
+        headers.insert(it.key().toLower(), it.value());
+    }
+    const QString path = options.basePath + "/payment";
+    QString last;
+    for (int n = 0; n <= state.range(0); ++n) {
+        const sandbox::Delivery made = server.api().handle(
+            {"POST", path, headers, QJsonDocument(paymentBody(n)).toJson(QJsonDocument::Compact)});
+        last = QJsonDocument::fromJson(made.body).object().value("payment_id").toString();
+    }
+    MinimalCurl curl(signedHeaders, QByteArray());
+    const QByteArray body = QJsonDocument(QJsonObject{{"service_id", 5001}, {"payment_id", last}})
+                                .toJson(QJsonDocument::Compact);
+    const QUrl url(server.baseUrl() + "/payment/status");
+    for (auto _ : state) {
+        if (!curl.perform(url, body, "GET")) {
+            state.SkipWithError("status request failed");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(SandboxStatusAtLedgerSize)
+    ->Arg(0)
+    ->Arg(25000)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
 void SignedHeaders(benchmark::State& state)
 {
     Bench& bench = Bench::instance();

@@ -10,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QMutex>
 #include <QStringList>
 #include <QUuid>
 
@@ -56,7 +57,8 @@ bool Interface::RequestResult::operator==(const RequestResult& other) const
 
 Interface::Interface()
     : logger(Log4Qt::LogManager::logger("oxlenpay", QString())),
-      waitGate(std::make_shared<WaitGate>()), journal(std::make_shared<OperationJournal>(logger))
+      waitGate(std::make_shared<WaitGate>()), journal(std::make_shared<OperationJournal>(logger)),
+      urlCache(std::make_shared<UrlCache>())
 {
 }
 
@@ -138,18 +140,14 @@ int Interface::getPaymentProvider() const
     return configuration()->getInt(settings::PaymentProvider, settings::DefaultPaymentProvider);
 }
 
-QUrl Interface::getUrl(Method method) const
-{
-    static const char* const suffixes[] = {"/payment", "/payment/status", "/payment/reversal",
-                                           "/partial/reversal", "/payment/fiscal"};
-    const QString suffix = method >= Payment && method <= Fiscal ? suffixes[int(method)] : "";
+namespace {
 
-    Config* config = configuration();
-    QUrl base = QUrl(config->getString(settings::Host, settings::DefaultHost), QUrl::TolerantMode)
-                    .adjusted(QUrl::StripTrailingSlash);
-    const QString pathText = config->getString(settings::Path, settings::DefaultPath);
+// The base URL the settings name; false when the path names a host of its own.
+bool composeBaseUrl(const QString& hostText, const QString& pathText, QUrl* out)
+{
+    QUrl base = QUrl(hostText, QUrl::TolerantMode).adjusted(QUrl::StripTrailingSlash);
     if (pathText.contains("://") || pathText.trimmed().startsWith("//")) {
-        return QUrl(); // a path that names a host of its own would send the requests there
+        return false; // a path that names a host of its own would send the requests there
     }
     const QUrl path(pathText, QUrl::TolerantMode);
     base = base.resolved(path).adjusted(QUrl::StripTrailingSlash);
@@ -157,8 +155,50 @@ QUrl Interface::getUrl(Method method) const
     if (basePath.endsWith('/')) {
         basePath.chop(1); // a bare "/" survives the stripping above
     }
-    base.setPath(basePath + suffix, QUrl::DecodedMode);
-    return base.adjusted(QUrl::StripTrailingSlash);
+    base.setPath(basePath, QUrl::DecodedMode);
+    *out = base;
+    return true;
+}
+
+} // namespace
+
+// The URLs of the last settings read: composing them anew cost a tenth of a status poll.
+struct Interface::UrlCache {
+    QMutex mutex;
+    QString hostText, pathText;
+    bool filled = false;
+    QUrl urls[Fiscal + 2]; // one per method, and an unknown method's
+};
+
+QUrl Interface::getUrl(Method method) const
+{
+    static const char* const suffixes[] = {"/payment",          "/payment/status",
+                                           "/payment/reversal", "/partial/reversal",
+                                           "/payment/fiscal",   ""};
+    const int index = method >= Payment && method <= Fiscal ? int(method) : Fiscal + 1;
+
+    // Read at every request, so that the host's changed settings apply at once.
+    Config* config = configuration();
+    const QString hostText = config->getString(settings::Host, settings::DefaultHost);
+    const QString pathText = config->getString(settings::Path, settings::DefaultPath);
+    QMutexLocker lock(&urlCache->mutex);
+    if (!urlCache->filled || hostText != urlCache->hostText || pathText != urlCache->pathText) {
+        QUrl base;
+        const bool composed = composeBaseUrl(hostText, pathText, &base);
+        for (int i = 0; i <= Fiscal + 1; ++i) {
+            QUrl url;
+            if (composed) {
+                url = base;
+                url.setPath(base.path(QUrl::FullyDecoded) + suffixes[i], QUrl::DecodedMode);
+                url = url.adjusted(QUrl::StripTrailingSlash);
+            }
+            urlCache->urls[i] = url;
+        }
+        urlCache->hostText = hostText;
+        urlCache->pathText = pathText;
+        urlCache->filled = true;
+    }
+    return urlCache->urls[index];
 }
 
 QHash<QString, QString> Interface::getHeaders() const

@@ -178,6 +178,8 @@ private:
     mutable qint64 exchangeLimitMs = -1;
     /// When idle-time recovery last tried each row, so a wait does not ask again at every poll.
     mutable QHash<QString, WaitClock::TimePoint> recoveryTried;
+    struct UrlCache;
+    std::shared_ptr<UrlCache> urlCache;
 };
 
 } // namespace oxlenpay

@@ -40,13 +40,17 @@ struct EasyDeleter {
 struct ShareDeleter {
     void operator()(CURLSH* share) const { curl_share_cleanup(share); }
 };
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
 // The calling thread's connections, TLS sessions and DNS answers. A fresh easy
 // handle per exchange: libcurl 7.88 can read freed memory when a recycled handle
-// meets a malformed answer, and a fresh one costs a few microseconds.
+// meets a malformed answer, and a fresh one costs a few microseconds when the
+// thread's multi handle runs it.
 CURLSH* threadShare()
 {
     thread_local std::unique_ptr<CURLSH, ShareDeleter> share([] {
@@ -57,6 +61,51 @@ CURLSH* threadShare()
         return created;
     }());
     return share.get();
+}
+
+// The calling thread's multi handle, which runs every exchange. curl_easy_perform would
+// make and destroy one per handle: a socket pair, its closing and signal handling on
+// each exchange, most of what a fresh easy handle costs.
+CURLM* threadMulti()
+{
+    thread_local std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    return multi.get();
+}
+
+// What curl_easy_perform does, on the thread's multi handle; the handle's own time-outs
+// bound the wait.
+CURLcode performOnThreadMulti(CURL* curl)
+{
+    CURLM* multi = threadMulti();
+    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) {
+        return CURLE_FAILED_INIT;
+    }
+    CURLcode code = CURLE_OK;
+    bool done = false;
+    while (!done) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            code = CURLE_RECV_ERROR;
+            break;
+        }
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                code = message->data.result;
+                done = true;
+            }
+        }
+        if (!done && running == 0) {
+            code = CURLE_GOT_NOTHING; // ended without saying how: never taken for success
+            break;
+        }
+        if (!done && curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+            code = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    curl_multi_remove_handle(multi, curl);
+    return code;
 }
 
 bool isIdempotent(int operation)
@@ -198,7 +247,7 @@ CurlResult performExchange(const CurlRequest& request)
     char errorBuffer[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = performOnThreadMulti(curl);
 
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
