@@ -9,30 +9,13 @@ build=${1:-build} rows=${2:-100000} runs=${3:-15}
 work=$(mktemp -d)
 trap 'kill "$sandbox_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
-"$build/sandbox/oxlenpay-sandbox" --port 0 --quiet --cert-out "$work/sandbox.pem" > "$work/url" &
-sandbox_pid=$!
-for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.05; done
-root=$(head -n1 "$work/url") root=${root%/api/*}
-
-config() { # NAME: a configuration whose journal is NAME.sqlite
-    cat > "$work/$1.conf" <<CONF
-[OxlenPay]
-host = $root
-merchantId = till-01
-merchantServiceId = 5001
-merchantServiceUserId = merchant-user
-merchantSecretKey = sandbox-secret
-frequency = 20
-payDuration = 5000
-timeout = 3000
-journal = $work/$1.sqlite
-CONF
-}
+source "$(dirname "$0")/common.sh"
+start_sandbox "$build"
 till() { "$build/till/oxlenpay-till" --config "$work/$1.conf" --ca-file "$work/sandbox.pem" --quiet "${@:2}"; }
 
-config small
+till_config small
 till small sale --amount 1.00 --token instant > /dev/null
-config large
+till_config large
 cp "$work/small.sqlite" "$work/large.sqlite"
 # Settled sales spread over the last 80 days, as a busy till keeps them.
 now=$(date +%s%3N)
@@ -46,25 +29,11 @@ FROM n;
 SQL
 till large journal --open > /dev/null # the first writing open makes what is missing
 
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-# Wall and CPU milliseconds of one till command, as "wall cpu".
-timed() {
-    local start end usage
-    start=$(date +%s%N)
-    usage=$( { TIMEFORMAT='%3U %3S'; time till "$@" > /dev/null; } 2>&1 | tail -n1)
-    end=$(date +%s%N)
-    awk -v w=$(( (end - start) / 1000 )) -v u="$usage" 'BEGIN {split(u, t, " "); printf "%.1f %.1f\n", w / 1000, (t[1] + t[2]) * 1000}'
-}
-measure() { # NAME COMMAND...: median wall and median CPU
-    local all
-    all=$(for _ in $(seq "$runs"); do timed "$@"; done)
-    echo "$(echo "$all" | awk '{print $1}' | median) $(echo "$all" | awk '{print $2}' | median)"
-}
 sale_args=(sale --amount 2.00 --token instant)
-read -r open_small_wall open_small_cpu < <(measure small journal --open)
-read -r open_large_wall open_large_cpu < <(measure large journal --open)
-read -r sale_small_wall sale_small_cpu < <(measure small "${sale_args[@]}")
-read -r sale_large_wall sale_large_cpu < <(measure large "${sale_args[@]}")
+read -r open_small_wall open_small_cpu < <(measure "$runs" till small journal --open)
+read -r open_large_wall open_large_cpu < <(measure "$runs" till large journal --open)
+read -r sale_small_wall sale_small_cpu < <(measure "$runs" till small "${sale_args[@]}")
+read -r sale_large_wall sale_large_cpu < <(measure "$runs" till large "${sale_args[@]}")
 
 syncs=unknown
 if command -v strace > /dev/null; then
@@ -74,7 +43,6 @@ if command -v strace > /dev/null; then
     syncs=$(awk '$NF == "fdatasync" || $NF == "fsync" {s += $4} END {print s + 0}' "$work/strace")
 fi
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 cat <<TABLE
 | till process (ms, median of $runs) | 1 row | $rows rows | ratio |
 |---|---|---|---|

@@ -83,6 +83,58 @@ TEST(Journal, KeepsEntriesAcrossReopeningAndCleansOldClosedOnes)
     EXPECT_EQ(all[0].id, "second");
 }
 
+// The listings filter in SQL, answered from their indexes; what they return must be what
+// a full read filtered here returns.
+TEST(Journal, FilteredListingsMatchAFullRead)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    const QDateTime start = QDateTime::currentDateTimeUtc().addDays(-10);
+    const auto restoreClock = Journal::wallClock;
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.open(path));
+        for (int i = 0; i < 24; ++i) {
+            Journal::wallClock = [&] { return start.addSecs(3600 * (i % 9)); }; // ties included
+            JournalEntry e = entry(QString("row-%1").arg(i), State(i % 8));
+            e.paymentId = QString("pay-%1").arg(i % 3);
+            ASSERT_TRUE(journal.record(&e));
+        }
+    }
+    Journal::wallClock = restoreClock;
+    Journal journal;
+    ASSERT_TRUE(journal.open(path, Journal::OpenMode::ReadOnly));
+    QVector<JournalEntry> all;
+    ASSERT_TRUE(journal.entries(&all, false));
+    ASSERT_EQ(all.size(), 24);
+
+    using Filter = Journal::Filter;
+    const QDateTime since = start.addSecs(3600 * 2), until = start.addSecs(3600 * 6);
+    const Filter filters[] = {
+        {true, {}, {}, {}, {}},     {false, "row-5", {}, {}, {}}, {false, {}, "pay-1", {}, {}},
+        {false, {}, {}, since, {}}, {false, {}, {}, {}, until},   {true, {}, "pay-2", since, until},
+    };
+    for (const Filter& filter : filters) {
+        QVector<JournalEntry> listed;
+        ASSERT_TRUE(journal.entries(&listed, filter));
+        QStringList expected, got;
+        for (const JournalEntry& e : all) { // newest first, as the listing orders them
+            if ((!filter.unsettledOnly || !e.isSettled()) &&
+                (filter.id.isEmpty() || e.id == filter.id) &&
+                (filter.paymentId.isEmpty() || e.paymentId == filter.paymentId) &&
+                (!filter.since.isValid() || e.created >= filter.since) &&
+                (!filter.until.isValid() || e.created < filter.until)) {
+                expected << e.id;
+            }
+        }
+        for (const JournalEntry& e : listed) {
+            got << e.id;
+        }
+        EXPECT_EQ(got, expected) << filter.unsettledOnly << filter.id.toStdString()
+                                 << filter.paymentId.toStdString();
+    }
+}
+
 TEST(Journal, DamagedOrForeignFilesAreRefusedWithAReason)
 {
     struct Case {
