@@ -8,13 +8,9 @@ build=${1:-build} runs=${2:-15}
 work=$(mktemp -d)
 trap 'kill "$sandbox_pid" 2>/dev/null; rm -rf "$work"' EXIT
 
-"$build/sandbox/oxlenpay-sandbox" --port 0 --quiet --cert-out "$work/sandbox.pem" > "$work/url" &
-sandbox_pid=$!
-for _ in $(seq 100); do [ -s "$work/url" ] && break; sleep 0.05; done
-base=$(head -n1 "$work/url")
-root=${base%/api/*}
+source "$(dirname "$0")/common.sh"
+start_sandbox "$build"
 
-median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 signed() {
     local stamp digest
     stamp=$(date +%s%3N)
@@ -61,13 +57,15 @@ load=$(for _ in $(seq "$runs"); do
         awk '{s += $2} END {print s}'
 done | median)
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 cat <<TABLE
 | exchange (loopback TLS, ms) | ours | beside | ratio |
 |---|---|---|---|
 | warm status poll, RestClient | $(bench RestClientWarmStatus) | minimal libcurl $(bench LibcurlWarmStatus) | $(ratio "$(bench RestClientWarmStatus)" "$(bench LibcurlWarmStatus)") |
 | warm status poll, RestClient, client CPU | $(cpu RestClientWarmStatus) | minimal libcurl $(cpu LibcurlWarmStatus) | $(ratio "$(cpu RestClientWarmStatus)" "$(cpu LibcurlWarmStatus)") |
-| warm status poll, Interface::sendRequest | $(bench StatusPollKeptAlive) | curl CLI $curl_warm | $(ratio "$(bench StatusPollKeptAlive)" "$curl_warm") |
+| warm status poll, libcurl with a fresh handle per exchange (RestClient's floor) | $(bench LibcurlFreshHandleWarmStatus) | minimal libcurl $(bench LibcurlWarmStatus) | $(ratio "$(bench LibcurlFreshHandleWarmStatus)" "$(bench LibcurlWarmStatus)") |
+| warm status poll, Interface::sendRequest | $(bench StatusPollKeptAlive) | minimal libcurl $(bench LibcurlWarmStatus) | $(ratio "$(bench StatusPollKeptAlive)" "$(bench LibcurlWarmStatus)") |
+| warm status poll, Interface::sendRequest, client CPU | $(cpu StatusPollKeptAlive) | minimal libcurl $(cpu LibcurlWarmStatus) | $(ratio "$(cpu StatusPollKeptAlive)" "$(cpu LibcurlWarmStatus)") |
+| warm status poll, curl CLI | $curl_warm | minimal libcurl $(bench LibcurlWarmStatus) | $(ratio "$curl_warm" "$(bench LibcurlWarmStatus)") |
 | payment, fresh connection, RestClient | $(bench RestClientPaymentFresh) | curl CLI $curl_fresh | $(ratio "$(bench RestClientPaymentFresh)" "$curl_fresh") |
 | payment, fresh connection, Interface::sendRequest | $(bench PaymentOnFreshConnection) | minimal libcurl $(bench LibcurlPaymentFresh) | $(ratio "$(bench PaymentOnFreshConnection)" "$(bench LibcurlPaymentFresh)") |
 | first payment exchange of a process | $first | curl CLI fresh $curl_fresh | $(ratio "$first" "$curl_fresh") |

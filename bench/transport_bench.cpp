@@ -211,6 +211,43 @@ void LibcurlWarmStatus(benchmark::State& state)
 }
 BENCHMARK(LibcurlWarmStatus)->Unit(benchmark::kMicrosecond);
 
+// The floor of our policy: libcurl alone, but a fresh easy handle per exchange on one multi
+// and one share, as RestClient runs it. Between this and LibcurlWarmStatus is what the fresh
+// handle costs; between this and RestClientWarmStatus, what RestClient adds.
+void LibcurlFreshHandleWarmStatus(benchmark::State& state)
+{
+    Bench& bench = Bench::instance();
+    const auto signedHeaders = bench.client.getHeaders();
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{"service_id", 5001}, {"payment_id", bench.paymentId}})
+            .toJson(QJsonDocument::Compact);
+    CURLM* multi = curl_multi_init();
+    CURLSH* share = curl_share_init();
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    for (auto _ : state) {
+        MinimalCurl curl(signedHeaders, bench.caFile);
+        curl_easy_setopt(curl.curl, CURLOPT_SHARE, share);
+        const QByteArray url = bench.statusUrl.toString().toUtf8();
+        curl_easy_setopt(curl.curl, CURLOPT_URL, url.constData());
+        curl_easy_setopt(curl.curl, CURLOPT_POSTFIELDS, body.constData());
+        curl_easy_setopt(curl.curl, CURLOPT_POSTFIELDSIZE, long(body.size()));
+        curl_easy_setopt(curl.curl, CURLOPT_CUSTOMREQUEST, "GET");
+        curl_multi_add_handle(multi, curl.curl);
+        int running = 1;
+        while (running) {
+            curl_multi_perform(multi, &running);
+            if (running) {
+                curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+            }
+        }
+        curl_multi_remove_handle(multi, curl.curl);
+    }
+    curl_multi_cleanup(multi);
+    curl_share_cleanup(share);
+}
+BENCHMARK(LibcurlFreshHandleWarmStatus)->Unit(benchmark::kMicrosecond);
+
 // A fresh handle per payment, as a program that never re-sends a payment would do.
 void LibcurlPaymentFresh(benchmark::State& state)
 {

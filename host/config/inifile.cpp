@@ -2,16 +2,71 @@
 
 #include "configlogging.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-IniFile::IniFile(const QString& path, const QString& prefix) : m_path(path), m_prefix(prefix) {}
+#include <cerrno>
+
+namespace {
+
+// Even while the watch reports nothing, the file is looked at this often: a file system
+// that sends no events (a network share) is still followed.
+constexpr qint64 StatAtLeastEveryMs = 1000;
+
+} // namespace
+
+IniFile::IniFile(const QString& path, const QString& prefix)
+    : m_path(path), m_prefix(prefix), m_encodedPath(QFile::encodeName(path))
+{
+    struct stat link {};
+    const bool symbolicLink =
+        ::lstat(m_encodedPath.constData(), &link) == 0 && S_ISLNK(link.st_mode);
+    m_watch = symbolicLink ? -1 : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (m_watch >= 0 && ::inotify_add_watch(m_watch, folder.constData(),
+                                            IN_ONLYDIR | IN_CREATE | IN_DELETE | IN_MODIFY |
+                                                IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_FROM |
+                                                IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
+        ::close(m_watch);
+        m_watch = -1;
+    }
+}
+
+IniFile::~IniFile()
+{
+    if (m_watch >= 0) {
+        ::close(m_watch);
+    }
+}
+
+bool IniFile::mayHaveChanged()
+{
+    const qint64 nowMs = QDeadlineTimer::current().deadline();
+    if (m_watch < 0 || !m_present || nowMs - m_lastStatMs >= StatAtLeastEveryMs) {
+        return true;
+    }
+    bool changed = false;
+    alignas(inotify_event) char events[4096];
+    ssize_t got = 0;
+    while ((got = ::read(m_watch, events, sizeof events)) > 0) {
+        changed = true; // any event in the folder, an overflow included
+    }
+    return changed || (got < 0 && errno != EAGAIN);
+}
 
 bool IniFile::refresh()
 {
+    if (!mayHaveChanged()) {
+        return false;
+    }
+    m_lastStatMs = QDeadlineTimer::current().deadline();
     struct stat info {};
-    if (::stat(QFile::encodeName(m_path).constData(), &info) != 0) {
+    if (::stat(m_encodedPath.constData(), &info) != 0) {
         if (m_present || !m_warnedMissing) {
             qCWarning(strovaConfig).noquote()
                 << QStringLiteral("configuration file %1 not found; keeping earlier values")
