@@ -6,67 +6,77 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/inotify.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 namespace {
 
-// Even while the watch reports nothing, the file is looked at this often: a file system
-// that sends no events (a network share) is still followed.
-constexpr qint64 StatAtLeastEveryMs = 1000;
+// However quiet the folder looks, the path itself is looked up this often: a folder
+// moved away with the file in it is still noticed.
+constexpr qint64 StatPathAtLeastEveryMs = 1000;
+
+qint64 nanoseconds(const timespec& time)
+{
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 } // namespace
 
 IniFile::IniFile(const QString& path, const QString& prefix)
-    : m_path(path), m_prefix(prefix), m_encodedPath(QFile::encodeName(path))
+    : m_path(path), m_prefix(prefix), m_encodedPath(QFile::encodeName(path)),
+      m_encodedFolder(QFile::encodeName(QFileInfo(path).absolutePath()))
 {
-    struct stat link {};
-    const bool symbolicLink =
-        ::lstat(m_encodedPath.constData(), &link) == 0 && S_ISLNK(link.st_mode);
-    m_watch = symbolicLink ? -1 : ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (m_watch >= 0 && ::inotify_add_watch(m_watch, folder.constData(),
-                                            IN_ONLYDIR | IN_CREATE | IN_DELETE | IN_MODIFY |
-                                                IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_FROM |
-                                                IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF) < 0) {
-        ::close(m_watch);
-        m_watch = -1;
-    }
 }
 
 IniFile::~IniFile()
 {
-    if (m_watch >= 0) {
-        ::close(m_watch);
+    forgetOpenFiles();
+}
+
+void IniFile::forgetOpenFiles()
+{
+    for (int* fd : {&m_fileFd, &m_folderFd}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
     }
 }
 
-bool IniFile::mayHaveChanged()
+void IniFile::openFiles()
 {
-    const qint64 nowMs = QDeadlineTimer::current().deadline();
-    if (m_watch < 0 || !m_present || nowMs - m_lastStatMs >= StatAtLeastEveryMs) {
-        return true;
-    }
-    bool changed = false;
-    alignas(inotify_event) char events[4096];
-    ssize_t got = 0;
-    while ((got = ::read(m_watch, events, sizeof events)) > 0) {
-        changed = true; // any event in the folder, an overflow included
-    }
-    return changed || (got < 0 && errno != EAGAIN);
+    forgetOpenFiles();
+    m_fileFd = ::open(m_encodedPath.constData(), O_RDONLY | O_CLOEXEC);
+    m_folderFd = ::open(m_encodedFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool IniFile::surelyUnchanged(qint64 nowMs) const
+{
+    // Two fstat() calls on open descriptors cost far less than a stat() that walks the
+    // path: the file's own times show a write in place, the folder's a rename, a new file
+    // or a deletion.
+    struct stat file {
+    }, folder{};
+    return m_present && m_fileFd >= 0 && m_folderFd >= 0 &&
+           nowMs - m_lastPathStatMs < StatPathAtLeastEveryMs && ::fstat(m_folderFd, &folder) == 0 &&
+           nanoseconds(folder.st_mtim) == m_folderModifiedNs && ::fstat(m_fileFd, &file) == 0 &&
+           nanoseconds(file.st_mtim) == m_modifiedNs && qint64(file.st_size) == m_size;
 }
 
 bool IniFile::refresh()
 {
-    if (!mayHaveChanged()) {
+    const qint64 nowMs = QDeadlineTimer::current().deadline();
+    if (surelyUnchanged(nowMs)) {
         return false;
     }
-    m_lastStatMs = QDeadlineTimer::current().deadline();
+    m_lastPathStatMs = nowMs;
+    // The folder first: a change after this look shows at the next.
+    struct stat folder {};
+    const bool folderSeen = ::stat(m_encodedFolder.constData(), &folder) == 0;
     struct stat info {};
     if (::stat(m_encodedPath.constData(), &info) != 0) {
+        forgetOpenFiles();
         if (m_present || !m_warnedMissing) {
             qCWarning(strovaConfig).noquote()
                 << QStringLiteral("configuration file %1 not found; keeping earlier values")
@@ -76,8 +86,11 @@ bool IniFile::refresh()
         m_warnedMissing = true;
         return false;
     }
-    const qint64 modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-    if (m_present && modifiedNs == m_modifiedNs && qint64(info.st_size) == m_size) {
+    const qint64 modifiedNs = nanoseconds(info.st_mtim);
+    m_folderModifiedNs = folderSeen ? nanoseconds(folder.st_mtim) : -1;
+    const FileIdentity identity{quint64(info.st_dev), quint64(info.st_ino)};
+    if (m_present && modifiedNs == m_modifiedNs && qint64(info.st_size) == m_size &&
+        identity == m_identity) {
         return false;
     }
     QFile file(m_path);
@@ -89,7 +102,9 @@ bool IniFile::refresh()
     m_present = true;
     m_modifiedNs = modifiedNs;
     m_size = qint64(info.st_size);
+    m_identity = identity;
     parse(file.readAll());
+    openFiles();
     return true;
 }
 

@@ -21,22 +21,32 @@ public:
 
 private:
     void parse(const QByteArray& content);
-    /// False when the file's folder surely saw no change since the last look.
-    bool mayHaveChanged();
-
-    // An inotify watch on the file's folder: while it reports nothing, a lookup needs no
-    // stat(). -1: none (no folder, no inotify, a symbolic link); then every lookup stats.
-    int m_watch = -1;
-    qint64 m_lastStatMs = 0;
+    /// True when the open file and its folder show no change since the last look.
+    bool surelyUnchanged(qint64 nowMs) const;
+    void openFiles();
+    void forgetOpenFiles();
 
     QString m_path;
     QString m_prefix;
     QByteArray m_encodedPath;
+    QByteArray m_encodedFolder;
+    // The file and its folder, open since the file was last read; -1 when not.
+    int m_fileFd = -1;
+    int m_folderFd = -1;
+    qint64 m_folderModifiedNs = -1;
+    qint64 m_lastPathStatMs = 0;
     bool m_present = false;
     bool m_warnedMissing = false;
-    // The file as stat() saw it when last read: compared as numbers, never as local
-    // time, so a look costs one system call.
+    // The file as stat() saw it when last read: compared as numbers, never as local time.
     qint64 m_modifiedNs = -1;
     qint64 m_size = -1;
+    // Which file: another one renamed over the path is read even with the same time and size.
+    struct FileIdentity {
+        quint64 device = 0, inode = 0;
+        bool operator==(const FileIdentity& o) const
+        {
+            return device == o.device && inode == o.inode;
+        }
+    } m_identity;
     QHash<QString, QString> m_values;
 };

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 namespace {
 
 class ConfigTest : public ::testing::Test {
@@ -163,6 +165,14 @@ TEST_F(ConfigTest, SeesChangesOnDiskWithoutReload)
     EXPECT_EQ(config.getInt("OxlenPay:paymentProvider", 0), 777) << "a vanished file keeps values";
     write("live.conf", "[OxlenPay]\npaymentProvider = 5\n");
     EXPECT_EQ(config.getInt("OxlenPay:paymentProvider", 0), 5);
+    // An editor's save: a new file renamed over the old one, of the same size.
+    const QString saved = write("live.conf.new", "[OxlenPay]\npaymentProvider = 6\n");
+    ASSERT_EQ(::rename(QFile::encodeName(saved).constData(), QFile::encodeName(path).constData()),
+              0);
+    EXPECT_EQ(config.getInt("OxlenPay:paymentProvider", 0), 6);
+    write("live.conf", "[OxlenPay]\npaymentProvider = 7\n"); // then written in place
+    touch(path, 9);
+    EXPECT_EQ(config.getInt("OxlenPay:paymentProvider", 0), 7);
 }
 
 TEST_F(ConfigTest, MissingFileIsPickedUpWhenItAppears)
