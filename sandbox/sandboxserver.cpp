@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 namespace asio = boost::asio;
@@ -99,10 +100,18 @@ public:
             ++liveThreads;
             // The thread holds only a plain pointer, so nothing of the socket outlives
             // the count that stop() waits on.
-            std::thread([this, raw = socket.release()] {
-                connection(std::unique_ptr<tcp::socket>(raw));
-                finished();
-            }).detach();
+            tcp::socket* raw = socket.get();
+            try {
+                std::thread([this, raw] {
+                    connection(std::unique_ptr<tcp::socket>(raw));
+                    finished();
+                }).detach();
+                socket.release(); // the thread owns it now
+            } catch (const std::system_error&) {
+                // No thread to serve it: the connection closes at once.
+                liveSockets.erase(raw->native_handle());
+                --liveThreads;
+            }
         }
     }
 
