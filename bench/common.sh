@@ -45,3 +45,21 @@ measure() { # RUNS COMMAND...
     all=$(for _ in $(seq "$runs"); do timed "$@"; done)
     echo "$(echo "$all" | awk '{print $1}' | median) $(echo "$all" | awk '{print $2}' | median)"
 }
+
+# Median wall and CPU of two commands run in turn RUNS times, so that a drift of the
+# machine falls on both alike; the second command is given after "--". Prints
+# "wall1 cpu1 wall2 cpu2".
+measure_pair() { # RUNS COMMAND1... -- COMMAND2...
+    local runs=$1 first=() second=() all1="" all2=""
+    shift
+    while [ "$1" != "--" ]; do first+=("$1"); shift; done
+    shift
+    second=("$@")
+    for _ in $(seq "$runs"); do
+        all1+="$(timed "${first[@]}")"$'\n'
+        all2+="$(timed "${second[@]}")"$'\n'
+    done
+    local m
+    m() { echo -n "$1" | awk -v c="$2" 'NF {print $c}' | median; }
+    echo "$(m "$all1" 1) $(m "$all1" 2) $(m "$all2" 1) $(m "$all2" 2)"
+}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What a large journal costs the till: `journal --open` and a whole sale (wall and CPU
 # time of the till process) on a journal of one row and on one of ROWS settled rows
-# (all within journalDays, so the purge at each open keeps them), medians of RUNS; and
+# (all within journalDays, so the purge at each open keeps them), run in turn, medians of
+# RUNS; and
 # the fdatasync/fsync calls of one till sale, counted by strace.
 #   bench/journal_scale.sh [BUILD_DIR] [ROWS] [RUNS]
 set -euo pipefail
@@ -30,10 +31,10 @@ SQL
 till large journal --open > /dev/null # the first writing open makes what is missing
 
 sale_args=(sale --amount 2.00 --token instant)
-read -r open_small_wall open_small_cpu < <(measure "$runs" till small journal --open)
-read -r open_large_wall open_large_cpu < <(measure "$runs" till large journal --open)
-read -r sale_small_wall sale_small_cpu < <(measure "$runs" till small "${sale_args[@]}")
-read -r sale_large_wall sale_large_cpu < <(measure "$runs" till large "${sale_args[@]}")
+read -r open_small_wall open_small_cpu open_large_wall open_large_cpu < <(measure_pair "$runs" \
+    till small journal --open -- till large journal --open)
+read -r sale_small_wall sale_small_cpu sale_large_wall sale_large_cpu < <(measure_pair "$runs" \
+    till small "${sale_args[@]}" -- till large "${sale_args[@]}")
 
 syncs=unknown
 if command -v strace > /dev/null; then
