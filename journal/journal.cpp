@@ -43,9 +43,15 @@ constexpr int DefaultBusyTimeoutMs = 5000;
     "    provider_text TEXT NOT NULL DEFAULT ''\n"                                                 \
     ");\n"
 
+// The states of rows still at work, and of settled ones. The listings and the purge write
+// their conditions with these very texts, so that SQLite answers them from the partial
+// indexes below instead of reading every row.
+#define UNSETTLED_STATES "('sending', 'waiting', 'unknown', 'attention')"
+#define SETTLED_STATES "('done', 'declined', 'reversed', 'resolved')"
+
 #define UNSETTLED_INDEX                                                                            \
     "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"                      \
-    "    WHERE state IN ('sending', 'waiting', 'unknown', 'attention');\n"
+    "    WHERE state IN " UNSETTLED_STATES ";\n"
 
 const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
 
@@ -54,7 +60,7 @@ const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
 const char* const Indexes =
     "CREATE INDEX IF NOT EXISTS operations_created ON operations (created_ms);\n"
     "CREATE INDEX IF NOT EXISTS operations_settled_changed ON operations (changed_ms)\n"
-    "    WHERE state IN ('done', 'declined', 'reversed', 'resolved');\n";
+    "    WHERE state IN " SETTLED_STATES ";\n";
 
 // The ladder of schema changes: step N takes a file from version N to N + 1. Every
 // later change adds one step; the whole climb runs in one transaction.
@@ -105,10 +111,8 @@ VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
 ON CONFLICT (id) DO NOTHING
 )";
 
-const char* const Settled = "('done', 'declined', 'reversed', 'resolved')";
-// Written as the unsettled index's own condition, so that SQLite answers "what is still
-// open" from that index instead of reading every row.
-const char* const Unsettled = "('sending', 'waiting', 'unknown', 'attention')";
+const char* const Settled = SETTLED_STATES;
+const char* const Unsettled = UNSETTLED_STATES;
 
 /// A prepared statement finalized on every path.
 class Statement {

@@ -18,7 +18,7 @@ Delivery MerchantApi::handle(const HttpRequest& request)
 {
     QMutexLocker lock(&m_mutex);
     const QString path = request.target.section('?', 0, 0);
-    if (path == "/_sandbox" || path.startsWith("/_sandbox/")) {
+    if (isControlPath(path)) {
         return m_control.handle(request, path);
     }
     m_state.requestCounts[request.method + ' ' + path] += 1;
