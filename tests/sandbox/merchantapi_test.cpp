@@ -369,8 +369,11 @@ TEST_F(MerchantApiTest, ControlApiServesTheDashboardAndWhatItShows)
 
 TEST_F(MerchantApiTest, TimelineReferenceAndTheRestOfClosedPayments)
 {
-    const auto json = [&](const QString& path) {
+    const auto json = [&](const QString& path) -> const QJsonObject {
         return QJsonDocument::fromJson(api.handle({"GET", path, {}, {}}).body).object();
+    };
+    const auto timeline = [&](const QString& id) -> const QJsonObject {
+        return json("/_sandbox/payments/" + id + "/timeline");
     };
     const QString declined = sale("decline", "tl-1").value("payment_id").toString();
     poll(declined);
@@ -378,38 +381,25 @@ TEST_F(MerchantApiTest, TimelineReferenceAndTheRestOfClosedPayments)
     const QString reversed = settledSale();
     call("POST", "/payment/reversal", {{"service_id", 5001}, {"payment_id", reversed}});
 
-    const QJsonObject timeline = json("/_sandbox/payments/" + declined + "/timeline");
-    EXPECT_EQ(timeline.value("payment").toObject().value("rest").toInt(), 0);
     QStringList steps;
-    for (const QJsonValue& entry : timeline.value("requests").toArray()) {
-        steps << entry.toObject().value("method").toString() + ' ' +
-                     entry.toObject().value("path").toString().mid(Base.size());
-        EXPECT_TRUE(entry.toObject().value("body").toString().isEmpty());
+    for (const QJsonValue& entry : timeline(declined).value("requests").toArray()) {
+        steps << entry["method"].toString() + ' ' + entry["path"].toString().mid(Base.size());
+        EXPECT_TRUE(entry["body"].toString().isEmpty());
     }
     EXPECT_EQ(steps, (QStringList{"POST /payment", "GET /payment/status", "POST /payment"}));
-    EXPECT_EQ(json("/_sandbox/payments/" + reversed + "/timeline")
-                  .value("payment")
-                  .toObject()
-                  .value("rest")
-                  .toInt(),
-              0);
+    for (const QString& closed : {declined, reversed}) {
+        EXPECT_EQ(timeline(closed)["payment"]["rest"].toInt(-1), 0);
+    }
     EXPECT_EQ(api.handle({"GET", "/_sandbox/payments/1/timeline", {}, {}}).status, 404);
-
     // The request log carries the answer too.
-    const QJsonObject newest = json("/_sandbox/requests").value("requests")[0].toObject();
-    EXPECT_TRUE(newest.value("response").toString().contains("REVERSED"));
+    EXPECT_TRUE(
+        json("/_sandbox/requests")["requests"][0]["response"].toString().contains("REVERSED"));
 
-    // The reference lists every fault and token family the sandbox acts on.
-    const QJsonObject reference = json("/_sandbox/reference");
-    QStringList faults, tokens;
-    for (const QJsonValue& entry : reference.value("faults").toArray()) {
-        faults << entry.toObject().value("fault").toString();
-        EXPECT_FALSE(entry.toObject().value("effect").toString().isEmpty());
+    // Every token the reference names is one the sandbox acts on.
+    QStringList tokens;
+    for (const QJsonValue& entry : json("/_sandbox/reference")["tokens"].toArray()) {
+        tokens << entry["token"].toString();
     }
-    for (const QJsonValue& entry : reference.value("tokens").toArray()) {
-        tokens << entry.toObject().value("token").toString();
-    }
-    EXPECT_EQ(faults, wireFaultNames().mid(1));
     EXPECT_TRUE(tokens.contains("settle-<n>") && tokens.contains("<fault>"));
     for (const QString& token : tokens.filter(QRegularExpression("^[a-z-]+$"))) {
         EXPECT_NE(scenarioName(scenarioForToken(token, 2)), "settle") << token.toStdString();

@@ -10,10 +10,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 
-#include <QVector>
-
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -50,162 +50,52 @@ QString requestSummary(const QJsonObject& before, const QJsonObject& after)
     return parts.isEmpty() ? "none" : parts.join(", ");
 }
 
-// A sandbox whose certificate names another host, trusted all the same.
-QString otherNameSandbox(const QTemporaryDir& directory, QProcess* process, QString* caFile)
-{
-    const QString cert = directory.filePath("other.pem"), key = directory.filePath("other.key");
-    QProcess openssl;
-    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                              "-subj", "/CN=other.example", "-addext",
-                              "subjectAltName=DNS:other.example", "-keyout", key, "-out", cert});
-    EXPECT_TRUE(openssl.waitForFinished(30000));
-    process->start(SANDBOX_EXECUTABLE, {"--port", "0", "--quiet", "--cert", cert, "--key", key});
-    EXPECT_TRUE(process->waitForReadyRead(10000));
-    const QString base = QString::fromUtf8(process->readLine()).trimmed();
-    *caFile = cert;
-    return base.left(base.indexOf("/api/"));
-}
-
-// The sale runs until it reached the provider (or ended on its own), then gets Ctrl-C.
-TillRun interruptedSale(const SandboxSite& site, const QStringList& arguments,
-                        const QString& config, const QString& caFile, int paymentsBefore)
-{
-    QStringList all = {"--config", config};
-    if (caFile != "-") {
-        all << "--ca-file" << (caFile.isEmpty() ? site.directory.filePath("sandbox.pem") : caFile);
+class FaultMatrix : public TillEndToEnd {
+protected:
+    static QString otherNameSandbox(QProcess* process, QString* caFile)
+    {
+        // A sandbox whose certificate names another host, trusted all the same.
+        const QString cert = directory->filePath("other.pem"),
+                      key = directory->filePath("other.key");
+        QProcess openssl;
+        openssl.start("openssl",
+                      {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                       "/CN=other.example", "-addext", "subjectAltName=DNS:other.example",
+                       "-keyout", key, "-out", cert});
+        EXPECT_TRUE(openssl.waitForFinished(30000));
+        process->start(SANDBOX_EXECUTABLE,
+                       {"--port", "0", "--quiet", "--cert", cert, "--key", key});
+        EXPECT_TRUE(process->waitForReadyRead(10000));
+        const QString base = QString::fromUtf8(process->readLine()).trimmed();
+        *caFile = cert;
+        return base.left(base.indexOf("/api/"));
     }
-    QProcess process;
-    process.start(TILL_EXECUTABLE, all + arguments);
-    EXPECT_TRUE(process.waitForStarted(10000));
-    waitUntil([&] {
-        return process.state() == QProcess::NotRunning || site.ledger().size() > paymentsBefore;
-    });
-    if (process.state() != QProcess::NotRunning) {
-        ::kill(pid_t(process.processId()), SIGINT);
-    }
-    // A close-out that never sees its reversal confirmed ends at its own bound (60 s).
-    EXPECT_TRUE(process.waitForFinished(90000));
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
 
-struct MatrixCell {
-    int index = 0;
-    const Operation* op = nullptr;
-    QString fault;
-};
-
-// Where the cells run: the other-name sandbox's address, and the bound of a cell.
-struct MatrixSetting {
-    QString otherRoot, otherCa;
-    qint64 boundMs = 0;
-};
-
-// One cell on its own site, with a configuration and a journal of its own, so that no
-// recovery of an earlier cell's rows reaches its requests. Returns the table's row.
-QString runCell(const SandboxSite& site, const MatrixCell& cell, const MatrixSetting& setting)
-{
-    const Operation& op = *cell.op;
-    const QString& fault = cell.fault;
-    const QString name = op.name;
-    const bool isSale = name.startsWith("sale") || name == "status";
-    SCOPED_TRACE((name + " / " + fault).toStdString());
-    const QString paid = op.command.contains("RRN") ? site.sale("instant", "15.00") : QString();
-    QStringList arguments = QStringList{"--json"} + op.command;
-    arguments.replaceInStrings("RRN", paid);
-    if (fault == "pending") {
-        arguments.replaceInStrings("settle-1", "pending");
-    }
-    QByteArray extra = op.interrupted ? "payDuration = 60000\ntimeout = 1000\n"
-                                      : "payDuration = 300\ntimeout = 1000\n";
-    QString caFile, host;
-    if (fault == "connection refused") {
-        host = "https://127.0.0.1:9";
-    } else if (fault == "untrusted certificate") {
-        caFile = "-";
-    } else if (fault == "certificate for another host") {
-        host = setting.otherRoot;
-        caFile = setting.otherCa;
-    } else if (fault == "failed poll") {
-        site.injectFault("status", "failed", 1);
-    } else if (fault == "polls keep failing") {
-        site.injectFault("status", "http-500", -1);
-    } else if (fault == "success-no-id poll") {
-        site.injectFault("status", "success-no-id", 1);
-    } else if (fault != "none" && fault != "pending") {
-        site.injectFault(op.faultedRequest, fault, 1);
-    }
-    const QString config = site.writeConfig(QString("cell-%1.conf").arg(cell.index), extra, host);
-
-    const QJsonObject before = site.stats().value("requests").toObject();
-    const int paymentsBefore = site.ledger().size();
-    QElapsedTimer timer;
-    timer.start();
-    const TillRun run = op.interrupted
-                            ? interruptedSale(site, arguments, config, caFile, paymentsBefore)
-                            : site.till(arguments, config, caFile);
-    const qint64 elapsed = timer.elapsed();
-    site.resetFaults();
-    const QJsonObject after = site.stats().value("requests").toObject();
-
-    const QJsonObject answer = run.json();
-    const QString outcome = answer.value("outcome").toString();
-    const QString key = answer.value("message").toObject().value("key").toString();
-    EXPECT_EQ(run.exitCode, outcome == "approved"   ? 0
-                            : outcome == "declined" ? 1
-                                                    : 4)
-        << run.out.toStdString() << run.err.toStdString();
-    EXPECT_LE(after.value(op.ownRequest).toInt() - before.value(op.ownRequest).toInt(), 1)
-        << "the operation's own request went out at most once";
-    EXPECT_LE(elapsed, setting.boundMs);
-
-    // The ledger agrees with what the till was told.
-    QJsonObject entry;
-    const QJsonArray payments = site.ledger();
-    if (!paid.isEmpty()) {
-        entry = site.payment(paid);
-    } else if (payments.size() > paymentsBefore) {
-        entry = payments.last().toObject();
-    }
-    const int refunded = entry.value("refunded").toInt();
-    const int amount = entry.value("amount").toInt();
-    EXPECT_LE(refunded, amount) << "never refunded beyond the amount";
-    const QString status = entry.value("payment_status").toString();
-    const bool charged = entry.value("charged").toBool();
-    if (isSale && outcome == "approved") {
-        EXPECT_EQ(status, "SUCCESS");
-    }
-    if (isSale && outcome == "declined" && charged) {
-        EXPECT_EQ(refunded, amount) << "charged and declined: it must have been reversed";
-    }
-    const int asked = name == "partial refund" ? 500 : 1500;
-    if (!paid.isEmpty() && name != "fiscal") {
-        if (outcome == "approved") {
-            EXPECT_EQ(refunded, asked);
-        } else if (outcome == "declined") {
-            EXPECT_EQ(refunded, 0) << "nothing refunded that the till did not report";
+    // The sale runs until it reached the provider (or ended on its own), then gets Ctrl-C.
+    static TillRun interruptedSale(const QStringList& arguments, const QString& config,
+                                   const QString& caFile, int paymentsBefore)
+    {
+        QStringList all = {"--config", config};
+        if (caFile != "-") {
+            all << "--ca-file" << (caFile.isEmpty() ? directory->filePath("sandbox.pem") : caFile);
         }
+        QProcess process;
+        process.start(TILL_EXECUTABLE, all + arguments);
+        EXPECT_TRUE(process.waitForStarted(10000));
+        waitUntil([&] {
+            return process.state() == QProcess::NotRunning || ledger().size() > paymentsBefore;
+        });
+        if (process.state() != QProcess::NotRunning) {
+            ::kill(pid_t(process.processId()), SIGINT);
+        }
+        // A close-out that never sees its reversal confirmed ends at its own bound (60 s).
+        EXPECT_TRUE(process.waitForFinished(90000));
+        return {process.exitCode(), process.readAllStandardOutput(),
+                process.readAllStandardError()};
     }
-    // The journal closed the operation the same way.
-    const TillRun journal = site.till({"--json", "journal"}, config);
-    const QString state =
-        journal.json().value("entries").toArray().first().toObject().value("state").toString();
-    const QStringList states = outcome == "approved"   ? QStringList{"done"}
-                               : outcome == "declined" ? QStringList{"declined", "reversed"}
-                                                       : QStringList{"unknown", "attention"};
-    EXPECT_TRUE(states.contains(state)) << state.toStdString();
+};
 
-    const QString ledgerText = entry.isEmpty() ? "no payment"
-                                               : QString("%1, refunded %2.%3%4")
-                                                     .arg(status)
-                                                     .arg(refunded / 100)
-                                                     .arg(refunded % 100, 2, 10, QChar('0'))
-                                                     .arg(charged ? ", charged" : "");
-    return QString("| %1 | %2 | %3 | %4 | %5 | %6 |\n")
-        .arg(op.name, fault, outcome.toUpper(), key.isEmpty() ? "-" : key,
-             requestSummary(before, after), ledgerText);
-}
-
-TEST(FaultMatrix, EveryOperationAgainstEveryFault)
+TEST_F(FaultMatrix, EveryOperationAgainstEveryFault)
 {
     const QString refund = "POST " + Base + "/partial/reversal";
     // clang-format off
@@ -229,7 +119,12 @@ TEST(FaultMatrix, EveryOperationAgainstEveryFault)
         "success-no-id poll",
     };
     // clang-format on
-    QList<MatrixCell> cells;
+    QProcess other;
+    QString otherCa;
+    const QString otherRoot = otherNameSandbox(&other, &otherCa);
+    const qint64 boundMs = 300 + 20 + 1000 + 60000;
+
+    QList<QPair<const Operation*, QString>> cells; // in the table's order
     for (const Operation& op : operations) {
         for (const QString& fault : faults) {
             const QString name = op.name;
@@ -238,42 +133,139 @@ TEST(FaultMatrix, EveryOperationAgainstEveryFault)
                 (fault == "pending" && name != "sale")) {
                 continue; // poll faults make the status row; only a sale can stay pending
             }
-            cells.append({int(cells.size()), &op, fault});
+            cells.append({&op, fault});
         }
     }
+    // Cells wait far more than they compute: lanes, each with a sandbox of its own, take the
+    // next cell until none is left, the interrupted sales (the longest) first. Each cell has a
+    // configuration and journal of its own, so no recovery of another cell's rows meets it.
+    QVector<int> order(cells.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_partition(order.begin(), order.end(),
+                          [&](int i) { return cells[i].first->interrupted; });
+    QVector<QString> rows(cells.size());
+    std::atomic<int> next{0};
+    const auto lane = [&] {
+        startSandbox();
+        for (int n = next++; n < cells.size() && !root.isEmpty(); n = next++) {
+            const int cell = order[n];
+            const Operation& op = *cells[cell].first;
+            const QString& fault = cells[cell].second;
+            const QString name = op.name;
+            const bool isSale = name.startsWith("sale") || name == "status";
+            SCOPED_TRACE((QString(op.name) + " / " + fault).toStdString());
+            const QString paid = op.command.contains("RRN") ? sale("instant", "15.00") : QString();
+            QStringList arguments = QStringList{"--json"} + op.command;
+            arguments.replaceInStrings("RRN", paid);
+            if (fault == "pending") {
+                arguments.replaceInStrings("settle-1", "pending");
+            }
+            const QByteArray extra = op.interrupted ? "payDuration = 60000\ntimeout = 1000\n"
+                                                    : "payDuration = 300\ntimeout = 1000\n";
+            QString host, caFile;
+            if (fault == "connection refused") {
+                host = "https://127.0.0.1:9";
+            } else if (fault == "untrusted certificate") {
+                caFile = "-";
+            } else if (fault == "certificate for another host") {
+                host = otherRoot;
+                caFile = otherCa;
+            } else if (fault == "failed poll") {
+                injectFault("status", "failed", 1);
+            } else if (fault == "polls keep failing") {
+                injectFault("status", "http-500", -1);
+            } else if (fault == "success-no-id poll") {
+                injectFault("status", "success-no-id", 1);
+            } else if (fault != "none" && fault != "pending") {
+                injectFault(op.faultedRequest, fault, 1);
+            }
+            const QString cellConfig = writeConfig(QString("cell-%1.conf").arg(cell), extra, host);
 
-    QTemporaryDir directory;
-    QProcess other;
-    MatrixSetting setting;
-    setting.otherRoot = otherNameSandbox(directory, &other, &setting.otherCa);
-    setting.boundMs = 300 + 20 + 1000 + 60000;
+            const QJsonObject before = stats().value("requests").toObject();
+            const int paymentsBefore = ledger().size();
+            QElapsedTimer timer;
+            timer.start();
+            TillRun run;
+            if (op.interrupted) {
+                run = interruptedSale(arguments, cellConfig, caFile, paymentsBefore);
+            } else {
+                run = till(arguments, cellConfig, caFile);
+            }
+            const qint64 elapsed = timer.elapsed();
+            resetFaults();
+            const QJsonObject after = stats().value("requests").toObject();
 
-    // Cells wait far more than they compute, so lanes of their own sandbox run side by
-    // side; each takes the next cell until none is left.
+            const QJsonObject answer = run.json();
+            const QString outcome = answer.value("outcome").toString();
+            const QString key = answer.value("message").toObject().value("key").toString();
+            EXPECT_EQ(run.exitCode, outcome == "approved"   ? 0
+                                    : outcome == "declined" ? 1
+                                                            : 4)
+                << run.out.toStdString() << run.err.toStdString();
+            EXPECT_LE(after.value(op.ownRequest).toInt() - before.value(op.ownRequest).toInt(), 1)
+                << "the operation's own request went out at most once";
+            EXPECT_LE(elapsed, boundMs);
+
+            // The ledger agrees with what the till was told.
+            QJsonObject entry;
+            const QJsonArray payments = ledger();
+            if (!paid.isEmpty()) {
+                entry = payment(paid);
+            } else if (payments.size() > paymentsBefore) {
+                entry = payments.last().toObject();
+            }
+            const int refunded = entry.value("refunded").toInt();
+            const int amount = entry.value("amount").toInt();
+            EXPECT_LE(refunded, amount) << "never refunded beyond the amount";
+            const QString status = entry.value("payment_status").toString();
+            const bool charged = entry.value("charged").toBool();
+            if (isSale && outcome == "approved") {
+                EXPECT_EQ(status, "SUCCESS");
+            }
+            if (isSale && outcome == "declined" && charged) {
+                EXPECT_EQ(refunded, amount) << "charged and declined: it must have been reversed";
+            }
+            const int asked = name == "partial refund" ? 500 : 1500;
+            if (!paid.isEmpty() && name != "fiscal") {
+                if (outcome == "approved") {
+                    EXPECT_EQ(refunded, asked);
+                } else if (outcome == "declined") {
+                    EXPECT_EQ(refunded, 0) << "nothing refunded that the till did not report";
+                }
+            }
+            // The journal closed the operation the same way.
+            const TillRun journal = till({"--json", "journal"}, cellConfig);
+            const QString state = journal.json()
+                                      .value("entries")
+                                      .toArray()
+                                      .first()
+                                      .toObject()
+                                      .value("state")
+                                      .toString();
+            const QStringList states = outcome == "approved" ? QStringList{"done"}
+                                       : outcome == "declined"
+                                           ? QStringList{"declined", "reversed"}
+                                           : QStringList{"unknown", "attention"};
+            EXPECT_TRUE(states.contains(state)) << state.toStdString();
+
+            const QString ledgerText = entry.isEmpty() ? "no payment"
+                                                       : QString("%1, refunded %2.%3%4")
+                                                             .arg(status)
+                                                             .arg(refunded / 100)
+                                                             .arg(refunded % 100, 2, 10, QChar('0'))
+                                                             .arg(charged ? ", charged" : "");
+            rows[cell] = QString("| %1 | %2 | %3 | %4 | %5 | %6 |\n")
+                             .arg(op.name, fault, outcome.toUpper(), key.isEmpty() ? "-" : key,
+                                  requestSummary(before, after), ledgerText);
+        }
+        stopSandbox();
+    };
     const int lanes = qEnvironmentVariableIsSet("OXLENPAY_MATRIX_LANES")
                           ? qBound(1, qEnvironmentVariableIntValue("OXLENPAY_MATRIX_LANES"), 32)
                           : 6;
-    QVector<QString> rows(cells.size());
-    // The interrupted sales wait longest (a close-out): they start first.
-    QVector<int> order;
-    for (const bool interrupted : {true, false}) {
-        for (const MatrixCell& cell : cells) {
-            if (cell.op->interrupted == interrupted) {
-                order.append(cell.index);
-            }
-        }
-    }
-    std::atomic<int> next{0};
-    std::vector<std::thread> workers;
-    for (int lane = 0; lane < lanes; ++lane) {
-        workers.emplace_back([&] {
-            const SandboxSite site;
-            EXPECT_TRUE(site.started());
-            for (int n = next++; n < cells.size() && site.started(); n = next++) {
-                const int i = order[n];
-                rows[i] = runCell(site, cells[i], setting);
-            }
-        });
+    std::vector<std::thread> workers(lanes);
+    for (std::thread& worker : workers) {
+        worker = std::thread(lane);
     }
     for (std::thread& worker : workers) {
         worker.join();
@@ -286,6 +278,7 @@ TEST(FaultMatrix, EveryOperationAgainstEveryFault)
     for (const QString& row : rows) {
         table += row;
     }
+
     const QString header =
         "# Fault matrix\n\nWhat the till reports for each operation against each fault, measured "
         "by "

@@ -1,7 +1,8 @@
 #pragma once
 
 // The real oxlenpay-till and oxlenpay-sandbox processes, as an integrator runs them:
-// one sandbox per test suite, a till process per command.
+// one sandbox per test suite, a till process per command. The sandbox and its folder are
+// the calling thread's, so that threads of one test can each start their own.
 #include "restclient.h"
 
 #include <QElapsedTimer>
@@ -24,34 +25,36 @@ struct TillRun {
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
 
-/// One oxlenpay-sandbox process and a folder of configurations and journals beside it.
-/// Sites share nothing, so work on different sites may run side by side.
-class SandboxSite {
-public:
-    SandboxSite()
+class TillEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { startSandbox(); }
+    static void TearDownTestSuite() { stopSandbox(); }
+
+    static void startSandbox()
     {
-        sandbox.start(SANDBOX_EXECUTABLE,
-                      {"--port", "0", "--quiet", "--cert-out", directory.filePath("sandbox.pem")});
-        if (sandbox.waitForReadyRead(10000)) {
-            const QString base = QString::fromUtf8(sandbox.readLine()).trimmed();
-            root = base.left(base.indexOf("/api/"));
-        }
-        RestClient::addTrustedCaFile(directory.filePath("sandbox.pem"));
+        directory = new QTemporaryDir;
+        sandbox = new QProcess;
+        sandbox->start(SANDBOX_EXECUTABLE, {"--port", "0", "--quiet", "--cert-out",
+                                            directory->filePath("sandbox.pem")});
+        ASSERT_TRUE(sandbox->waitForReadyRead(10000));
+        const QString base = QString::fromUtf8(sandbox->readLine()).trimmed();
+        root = base.left(base.indexOf("/api/"));
+        ASSERT_TRUE(RestClient::addTrustedCaFile(directory->filePath("sandbox.pem")));
     }
 
-    ~SandboxSite()
+    static void stopSandbox()
     {
-        sandbox.terminate();
-        sandbox.waitForFinished(5000);
+        sandbox->terminate();
+        sandbox->waitForFinished(5000);
+        delete sandbox;
+        delete directory;
     }
 
-    bool started() const { return !root.isEmpty(); }
-
-    /// `host` empty: this site's sandbox.
-    QString writeConfig(const QString& name, const QByteArray& extra = {},
-                        const QString& host = QString()) const
+    /// `host` empty: this thread's sandbox.
+    static QString writeConfig(const QString& name, const QByteArray& extra = {},
+                               const QString& host = QString())
     {
-        const QString path = directory.filePath(name);
+        const QString path = directory->filePath(name);
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write("[OxlenPay]\nhost = " + (host.isEmpty() ? root : host).toUtf8() +
@@ -63,19 +66,20 @@ public:
     }
 
     /// Each configuration keeps its own journal.
-    QString journalPath(const QString& config) const
+    static QString journalPath(const QString& config)
     {
-        return directory.filePath(config + ".journal.sqlite");
+        return directory->filePath(config + ".journal.sqlite");
     }
 
-    /// `config` empty: "till.conf"; `caFile` empty: the sandbox's certificate; "-": none.
-    TillRun till(const QStringList& arguments, const QString& config = QString(),
-                 const QString& caFile = QString()) const
+    /// `caFile` empty: the sandbox's certificate; "-": no CA file at all.
+    static TillRun till(const QStringList& arguments,
+                        const QString& config = writeConfig("till.conf"),
+                        const QString& caFile = QString())
     {
         QProcess process;
-        QStringList all = {"--config", config.isEmpty() ? writeConfig("till.conf") : config};
+        QStringList all = {"--config", config};
         if (caFile != "-") {
-            all << "--ca-file" << (caFile.isEmpty() ? directory.filePath("sandbox.pem") : caFile);
+            all << "--ca-file" << (caFile.isEmpty() ? directory->filePath("sandbox.pem") : caFile);
         }
         all << arguments;
         process.start(TILL_EXECUTABLE, all);
@@ -84,17 +88,15 @@ public:
                 process.readAllStandardError()};
     }
 
-    QJsonObject get(const QString& path) const
+    static QJsonArray ledger()
     {
         RestClient client;
         client.setTimeout(5000);
-        client.send(2, QUrl(root + path), QJsonDocument(), {});
-        return client.jsonAnswer().object();
+        client.send(2, QUrl(root + "/_sandbox/ledger"), QJsonDocument(), {});
+        return client.jsonAnswer().object().value("payments").toArray();
     }
 
-    QJsonArray ledger() const { return get("/_sandbox/ledger").value("payments").toArray(); }
-
-    QJsonObject payment(const QString& id) const
+    static QJsonObject payment(const QString& id)
     {
         for (const QJsonValue& value : ledger()) {
             if (value.toObject().value("payment_id").toString() == id) {
@@ -104,9 +106,29 @@ public:
         return {};
     }
 
-    QJsonObject stats() const { return get("/_sandbox/stats"); }
+    static QJsonObject stats()
+    {
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(2, QUrl(root + "/_sandbox/stats"), QJsonDocument(), {});
+        return client.jsonAnswer().object();
+    }
 
-    void control(const QString& path, const QJsonObject& body) const
+    /// Polls the sandbox's ledger until `done` holds; false after `limitMs`.
+    template <typename Condition> static bool waitUntil(Condition done, int limitMs = 20000)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done()) {
+            if (waited.elapsed() > limitMs) {
+                return false;
+            }
+            QThread::msleep(20);
+        }
+        return true;
+    }
+
+    static void control(const QString& path, const QJsonObject& body)
     {
         RestClient client;
         client.setTimeout(5000);
@@ -115,13 +137,14 @@ public:
     }
 
     /// `after` requests of `operation` pass, then `count` meet `fault` (-1: every one).
-    void injectFault(const QString& operation, const QString& fault, int count, int after = 0) const
+    static void injectFault(const QString& operation, const QString& fault, int count,
+                            int after = 0)
     {
         control("/_sandbox/faults",
                 {{"operation", operation}, {"fault", fault}, {"count", count}, {"after", after}});
     }
 
-    void resetFaults() const
+    static void resetFaults()
     {
         // Queued faults that were not used up would meet the next case.
         RestClient client;
@@ -130,79 +153,16 @@ public:
         EXPECT_EQ(client.error(), 0);
     }
 
-    QString sale(const QString& token, const QString& amount = "15.00") const
+    static QString sale(const QString& token, const QString& amount = "15.00")
     {
         const TillRun run = till({"--json", "sale", "--amount", amount, "--token", token});
         EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
         return run.json().value("rrn").toString();
     }
 
-    QTemporaryDir directory;
-    QProcess sandbox;
-    QString root;
-};
-
-/// Polls until `done` holds; false after `limitMs`.
-template <typename Condition> bool waitUntil(Condition done, int limitMs = 20000)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > limitMs) {
-            return false;
-        }
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-/// One sandbox per test suite, a till process per command.
-class TillEndToEnd : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        site = new SandboxSite;
-        ASSERT_TRUE(site->started());
-        directory = &site->directory;
-        sandbox = &site->sandbox;
-        root = site->root;
-    }
-
-    static void TearDownTestSuite()
-    {
-        delete site;
-        site = nullptr;
-    }
-
-    static QString writeConfig(const QString& name, const QByteArray& extra = {})
-    {
-        return site->writeConfig(name, extra);
-    }
-    static QString journalPath(const QString& config) { return site->journalPath(config); }
-    static TillRun till(const QStringList& arguments, const QString& config = QString(),
-                        const QString& caFile = QString())
-    {
-        return site->till(arguments, config, caFile);
-    }
-    static QJsonArray ledger() { return site->ledger(); }
-    static QJsonObject payment(const QString& id) { return site->payment(id); }
-    static QJsonObject stats() { return site->stats(); }
-    static void control(const QString& path, const QJsonObject& body) { site->control(path, body); }
-    static void injectFault(const QString& operation, const QString& fault, int count,
-                            int after = 0)
-    {
-        site->injectFault(operation, fault, count, after);
-    }
-    static void resetFaults() { site->resetFaults(); }
-    static QString sale(const QString& token, const QString& amount = "15.00")
-    {
-        return site->sale(token, amount);
-    }
-
-    static inline SandboxSite* site = nullptr;
-    static inline QTemporaryDir* directory = nullptr;
-    static inline QProcess* sandbox = nullptr;
-    static inline QString root;
+    static inline thread_local QTemporaryDir* directory = nullptr;
+    static inline thread_local QProcess* sandbox = nullptr;
+    static inline thread_local QString root;
 };
 
 } // namespace tilltest
