@@ -203,7 +203,7 @@ QUrl Interface::getUrl(Method method) const
 
 QHash<QString, QString> Interface::getHeaders() const
 {
-    const QString timestamp = QString::number(QDateTime::currentMSecsSinceEpoch());
+    const QString timestamp = QString::number(WaitClock::wallMs());
     const QString digest = QString::fromLatin1(
         QCryptographicHash::hash(timestamp.toUtf8() + merchantSecretKey.toUtf8(),
                                  QCryptographicHash::Sha1)

@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include "journalowner.h"
+#include "waitclock.h"
 
 #include <QDir>
 #include <QFile>
@@ -208,6 +209,30 @@ struct FileIdentity {
     }
 };
 
+// How long a write waits between tries while another process holds the write lock.
+std::chrono::milliseconds busyStep(int count)
+{
+    static const int steps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
+    constexpr int last = sizeof steps / sizeof *steps - 1;
+    return std::chrono::milliseconds(steps[count < last ? count : last]);
+}
+
+void crashPoint(const char* where)
+{
+    if (Journal::crashPoint) {
+        Journal::crashPoint(where);
+    }
+}
+
+/// Runs a statement that writes; a simulation may end the process on either side of it.
+int stepWrite(sqlite3_stmt* statement)
+{
+    crashPoint("before a journal write");
+    const int result = sqlite3_step(statement);
+    crashPoint("after a journal write");
+    return result;
+}
+
 } // namespace
 
 struct Journal::Private {
@@ -218,6 +243,7 @@ struct Journal::Private {
     FileIdentity file;
     JournalOwner owner;
     int busyTimeoutMs = DefaultBusyTimeoutMs;
+    WaitClock::TimePoint busySince;
     int carriedOver = 0;
     bool olderVersion = false; // a read-only open met a file a writer would migrate
     mutable QString error;
@@ -250,13 +276,38 @@ struct Journal::Private {
 
     bool inTransaction(const QByteArray& sql, const QString& what)
     {
-        const QByteArray whole = "BEGIN IMMEDIATE;" + sql + "COMMIT;";
-        if (sqlite3_exec(db, whole.constData(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            return fail(what);
+        }
+        crashPoint("in a transaction, before its statements");
+        const bool done = sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+        crashPoint("in a transaction, before its commit");
+        if (!done || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(what);
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             return false;
         }
         return true;
+    }
+
+    /// Another process holds the write lock: wait on WaitClock, so that a simulation runs
+    /// the wait in virtual time, until busyTimeoutMs have passed since the first refusal.
+    static int onBusy(void* context, int count)
+    {
+        Private* self = static_cast<Private*>(context);
+        const auto now = WaitClock::now();
+        if (count == 0) {
+            self->busySince = now;
+        }
+        const auto end = self->busySince + std::chrono::milliseconds(self->busyTimeoutMs);
+        if (now >= end) {
+            return 0;
+        }
+        std::mutex mutex;
+        std::condition_variable never;
+        std::unique_lock<std::mutex> lock(mutex);
+        WaitClock::waitUntil(lock, never, std::min(end, now + busyStep(count)));
+        return 1;
     }
 
     bool prepareSchema()
@@ -332,7 +383,7 @@ struct Journal::Private {
             return false;
         }
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, busyTimeoutMs);
+        sqlite3_busy_handler(db, &Private::onBusy, this);
         bool ready = prepareSchema();
         if (ready && mode != OpenMode::ReadOnly) {
             // Write-ahead log, synced at every commit: a written entry survives a power cut.
@@ -415,7 +466,7 @@ struct Journal::Private {
         for (const JournalEntry& entry : keep) {
             Statement statement(db, CarryOver);
             statement.bindEntry(entry);
-            if (!statement.prepared() || sqlite3_step(statement.get()) != SQLITE_DONE) {
+            if (!statement.prepared() || stepWrite(statement.get()) != SQLITE_DONE) {
                 return fail("cannot carry the unsettled entries over to the new journal");
             }
         }
@@ -524,9 +575,6 @@ void Journal::setBusyTimeout(int milliseconds)
 {
     QMutexLocker lock(&d->mutex);
     d->busyTimeoutMs = milliseconds < 0 ? DefaultBusyTimeoutMs : milliseconds;
-    if (d->db) {
-        sqlite3_busy_timeout(d->db, d->busyTimeoutMs);
-    }
 }
 
 int Journal::carriedOver() const
@@ -551,7 +599,7 @@ bool Journal::record(JournalEntry* entry)
         return d->fail("cannot write to the journal");
     }
     statement.bindEntry(*entry);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+    if (stepWrite(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot write to the journal");
     }
     if (sqlite3_changes(d->db) != 1) {
@@ -582,7 +630,7 @@ bool Journal::recordAndRelease(JournalEntry* entry)
     statement.bind(6, entry->id);
     statement.bind(7, d->owner.token());
     statement.bind(8, entry->providerText);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+    if (stepWrite(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot write to the journal");
     }
     if (sqlite3_changes(d->db) != 1) {
@@ -612,7 +660,7 @@ bool Journal::claim(JournalEntry* seen, JournalEntry::State state)
     statement.bind(4, seen->id);
     statement.bind(5, seen->owner);
     statement.bind(6, JournalEntry::stateName(seen->state));
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+    if (stepWrite(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot claim a journal entry");
     }
     if (sqlite3_changes(d->db) != 1) {
@@ -641,7 +689,7 @@ bool Journal::resolve(const QString& id, const QString& note)
     statement.bind(1, note);
     statement.bind(2, now);
     statement.bind(3, id);
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+    if (stepWrite(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot resolve a journal entry");
     }
     if (sqlite3_changes(d->db) != 1) {
@@ -727,7 +775,7 @@ int Journal::removeSettledBefore(const QDateTime& before)
         return -1;
     }
     statement.bind(1, before.toMSecsSinceEpoch());
-    if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+    if (stepWrite(statement.get()) != SQLITE_DONE) {
         d->fail("cannot clean the journal");
         return -1;
     }

@@ -40,6 +40,9 @@ public:
     };
     /// Fault seam: the next this many writes (of any handle) fail as a full disk would.
     static inline std::atomic<int> failingWrites{0};
+    /// Fault seam: called on either side of every statement that writes and inside every
+    /// transaction, where a simulation may end the process as a power cut or SIGKILL would.
+    static inline std::function<void(const char* where)> crashPoint;
 
     Journal();
     ~Journal();

@@ -32,8 +32,14 @@ qint64 startTicksOf(qint64 pid)
 
 ProcessIdentity ProcessIdentity::current()
 {
+    // Read once per process: a row is written for every operation, and a forked child
+    // has a pid of its own, so the cache is keyed by it.
+    static thread_local ProcessIdentity known{0, -1};
     const qint64 pid = ::getpid();
-    return {pid, startTicksOf(pid)};
+    if (known.pid != pid) {
+        known = {pid, startTicksOf(pid)};
+    }
+    return known;
 }
 
 } // namespace oxlenpay

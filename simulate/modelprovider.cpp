@@ -2,11 +2,20 @@
 
 namespace simulate {
 
-QJsonObject ModelProvider::answer(const Payment& payment)
+namespace {
+
+bool isFinal(const QString& status)
+{
+    return status != "PENDING";
+}
+
+} // namespace
+
+QJsonObject ModelProvider::answer(const Payment& payment, const QString& status)
 {
     return {{"error_code", 0},
             {"payment_id", payment.id},
-            {"payment_status", payment.status},
+            {"payment_status", status},
             {"client_phone_number", "+77010000001"}};
 }
 
@@ -29,61 +38,95 @@ const ModelProvider::Payment* ModelProvider::byId(const QString& id) const
 
 const ModelProvider::Payment* ModelProvider::byTransaction(const QString& transactionId) const
 {
-    for (const Payment& payment : m_payments) {
-        if (payment.transactionId == transactionId) {
-            return &payment;
+    const auto found = m_byTransaction.constFind(transactionId);
+    return found == m_byTransaction.constEnd() ? nullptr : &m_payments[*found];
+}
+
+qint64 ModelProvider::held(const Payment& payment)
+{
+    return payment.charged ? payment.amount - payment.refunded : 0;
+}
+
+void ModelProvider::change(Payment* payment, const QString& status, int lagPolls)
+{
+    payment->status = status;
+    payment->lagPolls = lagPolls;
+    if (lagPolls == 0) {
+        payment->shown = status;
+    }
+    if (status == "SUCCESS") {
+        payment->charged = true;
+    }
+}
+
+void ModelProvider::advance(qint64 nowMs)
+{
+    for (Payment& payment : m_payments) {
+        const Customer& customer = payment.customer;
+        if (payment.status == "PENDING" && customer.does != Customer::Does::Nothing &&
+            customer.atMs <= nowMs) {
+            change(&payment, customer.does == Customer::Does::Confirm ? "SUCCESS" : "FAILED",
+                   payment.lagPolls);
         }
     }
-    return nullptr;
 }
 
-bool ModelProvider::holdsMoney(const Payment& payment)
+QString ModelProvider::addPending(const QString& transactionId, qint64 amount,
+                                  const Customer& customer)
 {
-    return payment.charged && payment.status != "REVERSED" && payment.refunded < payment.amount;
+    Payment payment;
+    payment.id = QString("%1").arg(100000000001LL + m_payments.size());
+    payment.transactionId = transactionId;
+    payment.amount = amount;
+    payment.status = payment.shown = "PENDING";
+    payment.customer = customer;
+    m_index.insert(payment.id, m_payments.size());
+    m_byTransaction.insert(transactionId, m_payments.size());
+    m_payments.append(payment);
+    return payment.id;
 }
 
-ModelProvider::Reply ModelProvider::handle(const QString& path, const QJsonObject& body,
-                                           bool failed)
+ModelProvider::Reply ModelProvider::handle(const Request& request)
 {
+    const QString& path = request.path;
+    const QJsonObject& body = request.body;
+    advance(request.nowMs);
+    if (qAbs(request.authorizationMs - request.wallMs) > SignatureSkewMs) {
+        return {refusal(1002, "Неверная подпись запроса: время запроса вне допустимого окна"),
+                false};
+    }
     if (path.endsWith("/payment")) {
-        Payment payment;
-        payment.id = QString("pay-%1").arg(m_payments.size() + 1);
-        payment.transactionId = body.value("transaction_id").toString();
-        payment.amount = qint64(body.value("amount").toDouble());
-        payment.customer = m_nextCustomer;
-        payment.status = "PENDING";
-        if (failed) {
-            payment.status = "FAILED";
-        } else if (payment.customer.atPoll == 0 &&
-                   payment.customer.does != Customer::Does::Nothing) {
-            payment.status =
-                payment.customer.does == Customer::Does::Confirm ? "SUCCESS" : "FAILED";
+        const QString transactionId = body.value("transaction_id").toString();
+        if (Payment* known =
+                byTransaction(transactionId) ? find(byTransaction(transactionId)->id) : nullptr) {
+            return {answer(*known, known->shown), false}; // the same transaction again
         }
-        payment.charged = payment.status == "SUCCESS";
-        m_index.insert(payment.id, m_payments.size());
-        m_payments.append(payment);
-        return {answer(payment), true};
+        m_nextCustomer.atMs += request.nowMs;
+        const QString id =
+            addPending(transactionId, qint64(body.value("amount").toDouble()), m_nextCustomer);
+        m_nextCustomer = Customer();
+        Payment* payment = find(id);
+        if (request.decline) {
+            change(payment, "FAILED", 0);
+        } else {
+            advance(request.nowMs);
+        }
+        payment->shown = payment->status; // the first answer tells the truth
+        payment->lagPolls = 0;
+        return {answer(*payment, payment->status), true};
     }
     Payment* payment = find(body.value("payment_id").toString());
     if (!payment) {
         return {refusal(1009, "Платеж не найден"), false};
     }
     if (path.endsWith("/payment/status")) {
-        ++payment->polls;
-        if (payment->status == "PENDING" && payment->customer.does != Customer::Does::Nothing &&
-            payment->polls >= payment->customer.atPoll) {
-            payment->status =
-                payment->customer.does == Customer::Does::Confirm ? "SUCCESS" : "FAILED";
-            payment->charged = payment->status == "SUCCESS";
+        if (payment->lagPolls > 0 && --payment->lagPolls == 0) {
+            payment->shown = payment->status;
         }
-        if (failed && payment->status == "PENDING") {
-            payment->status = "FAILED";
-        }
-        return {answer(*payment), true};
+        return {answer(*payment, payment->shown), true};
     }
-    if (failed) {
-        QJsonObject declined = answer(*payment);
-        declined.insert("payment_status", "FAILED");
+    if (request.decline) {
+        QJsonObject declined = answer(*payment, "FAILED");
         declined.insert("error_message", "Операция отклонена");
         return {declined, false};
     }
@@ -91,25 +134,34 @@ ModelProvider::Reply ModelProvider::handle(const QString& path, const QJsonObjec
         if (payment->status == "FAILED") {
             return {refusal(1012, "Платеж отклонен, отменять нечего"), false};
         }
-        ++payment->reversals; // a second one is carried out too: the invariants count them
-        payment->status = "REVERSED";
-        return {answer(*payment), true};
+        if (payment->status == "REVERSED") {
+            return {refusal(1014, "Платеж уже отменен"), false};
+        }
+        const qint64 rest = payment->charged ? payment->amount - payment->refunded : 0;
+        payment->refunded += rest;
+        payment->actions.append({true, rest, request.operationId});
+        change(payment, "REVERSED", request.lagPolls);
+        return {answer(*payment, "REVERSED"), true};
     }
     if (path.endsWith("/partial/reversal")) {
+        const qint64 amount = qint64(body.value("amount").toDouble());
         if (payment->status != "SUCCESS" && payment->status != "PARTIAL_CANCELLED") {
             return {refusal(1013, "Возврат невозможен"), false};
         }
-        ++payment->partials;
-        payment->refunded += qint64(body.value("amount").toDouble());
-        QJsonObject done = answer(*payment);
-        done.insert("payment_status", "PARTIAL_CANCELLED");
-        return {done, true};
+        if (amount <= 0 || amount > payment->amount - payment->refunded) {
+            return {refusal(1015, "Сумма возврата больше остатка"), false};
+        }
+        payment->refunded += amount;
+        payment->actions.append({false, amount, request.operationId});
+        change(payment, "PARTIAL_CANCELLED", request.lagPolls);
+        return {answer(*payment, "PARTIAL_CANCELLED"), true};
     }
     if (path.endsWith("/payment/fiscal")) {
+        if (!isFinal(payment->status) || payment->status == "FAILED") {
+            return {refusal(1016, "Платеж не завершен"), false};
+        }
         payment->fiscalUrl = body.value("fiscal_url").toString();
-        QJsonObject done = answer(*payment);
-        done.insert("payment_status", "SUCCESS");
-        return {done, true};
+        return {answer(*payment, "SUCCESS"), true};
     }
     return {refusal(404, "no such operation"), false};
 }

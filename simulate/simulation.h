@@ -1,84 +1,158 @@
 #pragma once
 
+#include "channel.h"
+#include "faultplan.h"
+#include "journalentry.h"
 #include "modelprovider.h"
-#include "simulatedrestclient.h"
 
-#include "interface.h"
-#include "journal.h"
-
-#include <QRandomGenerator>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
+#include <QVector>
 
-#include <memory>
+#include <sys/types.h>
+
+struct sqlite3;
 
 namespace simulate {
 
-/// One seeded schedule: a cashier's operations against the model provider through the
-/// real client and journal, in virtual time, with lost, slow, 5xx, declined and garbled
-/// answers, crashes at any exchange, failing journal writes and a second till that
-/// recovers the same journal at the same time. Afterwards a fault-free recovery runs and
-/// the invariants are checked. The same seed always gives the same schedule.
+/// One seeded schedule: a cashier's operations through the plug-in's front, in till
+/// processes forked for it, against the model provider, in virtual time, under the
+/// faults its FaultPlan draws. Crashes are SIGKILLs of a stopped till. Afterwards up to
+/// ten fault-free recoveries run and the customer's invariant is checked: the money the
+/// provider holds is what the host was told, and every row ends settled or where only a
+/// person can settle it. The same seed always gives the same schedule and output.
 class Simulation {
 public:
-    /// `directory`: where the configuration and the journal live (a tmpfs is quickest).
-    Simulation(quint32 seed, const QString& directory, bool trace);
-    ~Simulation();
+    struct Options {
+        bool trace = false;
+        bool traceJson = false;
+        bool restricted = false;
+        QSet<int> onlyFaults;
+    };
+    struct Violation {
+        QString kind; ///< a short name, the same for every seed
+        QString what;
+    };
 
-    /// The violated invariants, each with what broke it; empty when all held.
-    QStringList run();
+    /// `root`: the configuration's root; the journal lives in "<root>/journal/".
+    Simulation(quint32 seed, const QString& root, const Options& options);
+    ~Simulation();
+    Simulation(const Simulation&) = delete;
+    Simulation& operator=(const Simulation&) = delete;
+
+    QVector<Violation> run();
+    const FaultPlan& plan() const { return m_plan; }
+    /// The trace (with the tills' log lines, in order) and the JSON trace, when asked for.
+    const QString& traceText() const { return m_traceText; }
+    const QString& traceJson() const { return m_traceJson; }
+
+    static QString journalPathIn(const QString& root) { return root + "/journal/journal.sqlite"; }
 
 private:
-    class Till;
-    enum class Actor { Till, OtherTill };
-
-    Exchange exchange(const QUrl& url, const QJsonObject& body, qint64 timeoutMs);
-    Exchange faulty(const QString& path, const QJsonObject& body, qint64 timeoutMs);
-    void startTill();
-    void crashTill();
-    void operate();
-    void sale();
-    void partialRefund();
-    void cancel();
-    void fiscal();
-    void recover(Till& till, const char* who);
-    void checkRows(bool finalCheck);
-    void checkLedger();
-    void violate(const QString& what);
-    void trace(const QString& line) const;
-    qint64 elapsedMs() const;
-    int roll(int below) { return int(m_random.bounded(quint32(below))); }
-
-    quint32 m_seed;
-    QString m_directory;
-    bool m_trace;
-    QRandomGenerator m_random;
-    ModelProvider m_provider;
-    std::unique_ptr<Till> m_till;
-    std::unique_ptr<Till> m_other;
-    oxlenpay::Journal m_reader;
-    Actor m_actor = Actor::Till;
-    bool m_faults = true;
-    bool m_otherBusy = false;
-    int m_reverseUnknown = 1;
-
-    // The operation under way: when it began, whether its own request left yet, and
-    // the transaction ids it sent.
-    bool m_inSale = false;
-    bool m_ownRequestSent = false;
-    QStringList m_transactions;
-
-    // What the cashier was told, by payment id.
+    struct TillProcess {
+        pid_t pid = -1;
+        Channel channel;
+        QString name;
+        // The command under way, for attributing the provider's actions.
+        QString operation; ///< sale, refund, cancel, fiscal, recover
+        QString operationId;
+        QString paymentId;
+        bool ownRequestSent = false;
+    };
+    /// What the host was told of one operation.
+    struct Operation {
+        QString id;
+        QString kind; ///< sale, refund, cancel, fiscal
+        QString paymentId;
+        qint64 amount = 0;
+        QString told; ///< approved, declined, unknown, or "none" when the till died first
+    };
     struct Sold {
         QString paymentId;
         qint64 amount = 0;
-        qint64 refundsAsked = 0; // approved or of unknown outcome: never asked again
+        qint64 refundsAsked = 0; ///< approved or of unknown outcome
         bool cancelAsked = false;
     };
-    QVector<Sold> m_approved;
-    QSet<QString> m_cancelAsked;
+
+    // Tills and their commands.
+    void spawn(TillProcess* till);
+    void closeChannel(TillProcess* till);
+    void quit(TillProcess* till);
+    void crash(TillProcess* till, const QString& where);
+    QJsonObject command(TillProcess* till, QJsonObject command);
+    QJsonObject stamped(QJsonObject message) const;
+    QJsonObject exchange(TillProcess* till, const QJsonObject& request, bool* crashed);
+    QJsonObject atPoint(TillProcess* till, const QString& where, bool* crashed);
+    QJsonObject atWait(TillProcess* till, qint64 untilMs);
+
+    // The cashier.
+    void operate();
+    void sale();
+    void refund();
+    void cancel();
+    void fiscal();
+    void recover(TillProcess* till, const QString& who);
+    QString nextId();
+    void record(const QString& id, const QString& kind, const QString& paymentId, qint64 amount,
+                const QJsonObject& done);
+
+    // The world around the tills.
+    void advanceTo(qint64 nowMs);
+    void holdWriteLock(qint64 forMs);
+    void releaseWriteLock();
+    void vanishFolder(bool replace);
+    void startOlderWriter();
+    void endOlderWriter();
+
+    // The checks.
+    bool readRows(QVector<oxlenpay::JournalEntry>* rows);
+    void checkRows();
+    bool allowedAttention(const oxlenpay::JournalEntry& row) const;
+    /// The kind of violation a row left unsettled stands for.
+    QString unsettledKind(const oxlenpay::JournalEntry& row) const;
+    void finalChecks(const QVector<oxlenpay::JournalEntry>& rows);
+    void violate(const QString& kind, const QString& what);
+    void trace(const QString& actor, const QString& event, const QJsonObject& details = {});
+
+    quint32 m_seed;
+    QString m_root;
+    QString m_journal;
+    Options m_options;
+    FaultPlan m_plan;
+    QRandomGenerator m_schedule;
+    ModelProvider m_provider;
+    TillProcess m_till;
+    TillProcess m_other;
+    bool m_otherBusy = false;
+    int m_reverseUnknown = 1;
+    int m_step = 0;
+    int m_ids = 0;
+    qint64 m_nowMs = 0;
+    qint64 m_jumpMs = 0;
+
+    sqlite3* m_lock = nullptr;
+    qint64 m_lockUntilMs = 0;
+    bool m_vanished = false;     ///< since the last look at the journal
+    bool m_vanishedEver = false; ///< in this schedule
+
+    struct OlderWriter {
+        bool running = false;
+        QString rowId;
+        QString paymentId;
+        qint64 amount = 0;
+        qint64 exitAtMs = 0;
+    } m_older;
+
+    QVector<Operation> m_operations;
+    QVector<Sold> m_sold;
     QSet<QString> m_unsettledRows;
-    QStringList m_violations;
+    QHash<QString, oxlenpay::JournalEntry> m_seen; ///< every row as last read
+    QSet<QString> m_lostRows; ///< operations whose row was not in the journal when they ended
+    QSet<QString> m_misread;  ///< payments the cashier was shown a wrong outcome for
+    QVector<Violation> m_violations;
+    QString m_traceText;
+    QString m_traceJson;
 };
 
 } // namespace simulate
