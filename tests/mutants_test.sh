@@ -18,6 +18,8 @@ else
     mapfile -d '' files < <(cd "$source_dir" && find . -path ./build\* -prune -o -type f -print0)
 fi
 (cd "$source_dir" && cp --parents -u -p -- "${files[@]}" "$copy/")
+# A repository of its own, so that git apply patches the copy even inside another work tree.
+[ -d "$copy/.git" ] || git -C "$copy" init -q
 cmake -S "$copy" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOXLENPAY_BUILD_TESTS=OFF \
     -DOXLENPAY_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target oxlenpay-simulate >/dev/null
