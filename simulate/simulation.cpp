@@ -350,6 +350,13 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
         (till->operation == "sale" || till->operation == "cancel" || till->operation == "refund") &&
         (asked.isEmpty() || asked == till->paymentId);
     request.operationId = own ? till->operationId : "recovery";
+    const TillProcess& peer = till == &m_till ? m_other : m_till;
+    if (path.endsWith("/payment/reversal") && !own && !peer.operation.isEmpty() &&
+        peer.operation != "recover" && asked == peer.paymentId) {
+        violate(m_vanishedEver ? "vanished-journal-live-sale-reversed" : "live-operation-reversed",
+                QString("recovery in %1 reversed payment %2 while the %3 of %4 works on it")
+                    .arg(till->name, asked, peer.operation, peer.name));
+    }
     if (path.endsWith("/payment/reversal") && m_older.running && asked == m_older.paymentId) {
         violate("older-till-sale-reversed",
                 "recovery reversed a sale that a running till of the previous version waits "
@@ -588,7 +595,7 @@ void Simulation::record(const QString& id, const QString& kind, const QString& p
             m_lostRows.insert(id); // its row went with the folder, for now at least
         }
         for (const JournalEntry& row : rows) {
-            if (row.id == id) {
+            if (row.id == id && !done.value("pluginApproved").toBool()) {
                 decided = row.state == State::Done       ? "approved"
                           : row.state == State::Declined ? "declined"
                           : row.state == State::Reversed ? "declined"
