@@ -353,7 +353,9 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
     const TillProcess& peer = till == &m_till ? m_other : m_till;
     if (path.endsWith("/payment/reversal") && !own && !peer.operation.isEmpty() &&
         peer.operation != "recover" && asked == peer.paymentId) {
-        violate(m_vanishedEver ? "vanished-journal-live-sale-reversed" : "live-operation-reversed",
+        violate(asked == m_older.paymentId ? "older-till-sale-reversed"
+                : m_vanishedEver           ? "vanished-journal-live-sale-reversed"
+                                           : "live-operation-reversed",
                 QString("recovery in %1 reversed payment %2 while the %3 of %4 works on it")
                     .arg(till->name, asked, peer.operation, peer.name));
     }
