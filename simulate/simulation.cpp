@@ -656,11 +656,13 @@ void Simulation::refund()
     if (candidates.isEmpty()) {
         return;
     }
-    Sold& sold = m_sold[candidates[int(pick % quint32(candidates.size()))]];
+    // By index and by copy: the list may grow while the command runs (an older till ends).
+    const int index = candidates[int(pick % quint32(candidates.size()))];
+    const Sold sold = m_sold[index];
     const qint64 left = sold.amount - sold.refundsAsked;
     const qint64 amount = 1 + qint64(part % quint32(left - 1));
     const QString id = nextId();
-    sold.refundsAsked += amount; // asked again only after a decline
+    m_sold[index].refundsAsked += amount; // asked again only after a decline
     const QJsonObject done = command(&m_till, {{"k", "refund"},
                                                {"id", id},
                                                {"rrn", sold.paymentId},
@@ -668,7 +670,7 @@ void Simulation::refund()
                                                {"original", double(sold.amount)}});
     record(id, "refund", sold.paymentId, amount, done);
     if (done.value("told").toString() == "declined") {
-        sold.refundsAsked -= amount;
+        m_sold[index].refundsAsked -= amount;
     }
 }
 
@@ -684,16 +686,17 @@ void Simulation::cancel()
     if (candidates.isEmpty()) {
         return;
     }
-    Sold& sold = m_sold[candidates[int(pick % quint32(candidates.size()))]];
+    const int index = candidates[int(pick % quint32(candidates.size()))];
+    const Sold sold = m_sold[index];
     const QString id = nextId();
     const qint64 amount = sold.amount - sold.refundsAsked;
-    sold.cancelAsked = true;
+    m_sold[index].cancelAsked = true;
     const QJsonObject done =
         command(&m_till,
                 {{"k", "cancel"}, {"id", id}, {"rrn", sold.paymentId}, {"amount", double(amount)}});
     record(id, "cancel", sold.paymentId, amount, done);
     if (done.value("told").toString() == "declined") {
-        sold.cancelAsked = false;
+        m_sold[index].cancelAsked = false;
     }
 }
 
