@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QStringList>
 
@@ -115,18 +116,59 @@ ON CONFLICT (id) DO NOTHING
 const char* const Settled = SETTLED_STATES;
 const char* const Unsettled = UNSETTLED_STATES;
 
-/// A prepared statement finalized on every path.
+/// The statements of one connection, prepared once and kept until it closes: preparing
+/// costs more than running most of them.
+class StatementCache {
+public:
+    ~StatementCache() { clear(); }
+    /// The prepared `sql` of `db`, or null when it does not prepare.
+    sqlite3_stmt* get(sqlite3* db, const char* sql)
+    {
+        if (db != m_db) {
+            clear();
+            m_db = db;
+        }
+        const QByteArray key(sql);
+        sqlite3_stmt* statement = m_statements.value(key);
+        if (!statement && sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK &&
+            statement) {
+            m_statements.insert(key, statement);
+        }
+        return statement;
+    }
+    /// Finalizes every statement: before the connection closes.
+    void clear()
+    {
+        for (sqlite3_stmt* statement : std::as_const(m_statements)) {
+            sqlite3_finalize(statement);
+        }
+        m_statements.clear();
+        m_db = nullptr;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    QHash<QByteArray, sqlite3_stmt*> m_statements;
+};
+
+/// A use of a cached statement: reset and unbound on every path when it ends, so that it
+/// holds no read transaction open.
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql)
+    Statement(StatementCache& cache, sqlite3* db, const char* sql) : m_statement(cache.get(db, sql))
     {
-        m_result = sqlite3_prepare_v2(db, sql, -1, &m_statement, nullptr);
     }
-    ~Statement() { sqlite3_finalize(m_statement); }
+    ~Statement()
+    {
+        if (m_statement) {
+            sqlite3_reset(m_statement);
+            sqlite3_clear_bindings(m_statement);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    bool prepared() const { return m_result == SQLITE_OK && m_statement; }
+    bool prepared() const { return m_statement != nullptr; }
     sqlite3_stmt* get() const { return m_statement; }
     void bind(int index, const QString& text)
     {
@@ -187,7 +229,6 @@ public:
 
 private:
     sqlite3_stmt* m_statement = nullptr;
-    int m_result = SQLITE_ERROR;
 };
 
 struct FileIdentity {
@@ -217,7 +258,7 @@ std::chrono::milliseconds busyStep(int count)
     return std::chrono::milliseconds(steps[count < last ? count : last]);
 }
 
-void crashPoint(const char* where)
+void reachCrashPoint(const char* where)
 {
     if (Journal::crashPoint) {
         Journal::crashPoint(where);
@@ -227,9 +268,9 @@ void crashPoint(const char* where)
 /// Runs a statement that writes; a simulation may end the process on either side of it.
 int stepWrite(sqlite3_stmt* statement)
 {
-    crashPoint("before a journal write");
+    reachCrashPoint("before a journal write");
     const int result = sqlite3_step(statement);
-    crashPoint("after a journal write");
+    reachCrashPoint("after a journal write");
     return result;
 }
 
@@ -238,6 +279,7 @@ int stepWrite(sqlite3_stmt* statement)
 struct Journal::Private {
     mutable QMutex mutex;
     sqlite3* db = nullptr;
+    mutable StatementCache statements;
     QString path;
     OpenMode mode = OpenMode::CreateIfMissing;
     FileIdentity file;
@@ -263,7 +305,7 @@ struct Journal::Private {
     /// The single value a pragma or a count answers.
     bool value(const char* sql, qint64* number, QString* text = nullptr) const
     {
-        Statement statement(db, sql);
+        Statement statement(statements, db, sql);
         if (!statement.prepared() || sqlite3_step(statement.get()) != SQLITE_ROW) {
             return fail("cannot read the database");
         }
@@ -279,9 +321,9 @@ struct Journal::Private {
         if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
             return fail(what);
         }
-        crashPoint("in a transaction, before its statements");
+        reachCrashPoint("in a transaction, before its statements");
         const bool done = sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-        crashPoint("in a transaction, before its commit");
+        reachCrashPoint("in a transaction, before its commit");
         if (!done || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
             fail(what);
             sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -418,6 +460,7 @@ struct Journal::Private {
 
     void closeDb()
     {
+        statements.clear();
         sqlite3_close_v2(db);
         db = nullptr;
     }
@@ -427,7 +470,7 @@ struct Journal::Private {
                      const QStringList& texts = {}) const
     {
         const QByteArray sql = QByteArray("SELECT ") + Columns + " FROM operations " + where;
-        Statement statement(db, sql.constData());
+        Statement statement(statements, db, sql.constData());
         if (!statement.prepared()) {
             return fail("cannot read the journal");
         }
@@ -464,7 +507,7 @@ struct Journal::Private {
             return false;
         }
         for (const JournalEntry& entry : keep) {
-            Statement statement(db, CarryOver);
+            Statement statement(statements, db, CarryOver);
             statement.bindEntry(entry);
             if (!statement.prepared() || stepWrite(statement.get()) != SQLITE_DONE) {
                 return fail("cannot carry the unsettled entries over to the new journal");
@@ -594,7 +637,7 @@ bool Journal::record(JournalEntry* entry)
     if (!entry->created.isValid()) {
         entry->created = entry->changed;
     }
-    Statement statement(d->db, Upsert);
+    Statement statement(d->statements, d->db, Upsert);
     if (!statement.prepared()) {
         return d->fail("cannot write to the journal");
     }
@@ -616,9 +659,10 @@ bool Journal::recordAndRelease(JournalEntry* entry)
         return false;
     }
     const QDateTime now = wallClock();
-    Statement statement(d->db, "UPDATE operations SET payment_id = ?1, state = ?2, "
-                               "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
-                               "owner = '', provider_text = ?8 WHERE id = ?6 AND owner = ?7");
+    Statement statement(d->statements, d->db,
+                        "UPDATE operations SET payment_id = ?1, state = ?2, "
+                        "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
+                        "owner = '', provider_text = ?8 WHERE id = ?6 AND owner = ?7");
     if (!statement.prepared()) {
         return d->fail("cannot write to the journal");
     }
@@ -649,8 +693,9 @@ bool Journal::claim(JournalEntry* seen, JournalEntry::State state)
         return false;
     }
     const QDateTime now = wallClock();
-    Statement statement(d->db, "UPDATE operations SET owner = ?1, state = ?2, changed_ms = ?3 "
-                               "WHERE id = ?4 AND owner = ?5 AND state = ?6");
+    Statement statement(d->statements, d->db,
+                        "UPDATE operations SET owner = ?1, state = ?2, changed_ms = ?3 "
+                        "WHERE id = ?4 AND owner = ?5 AND state = ?6");
     if (!statement.prepared()) {
         return d->fail("cannot claim a journal entry");
     }
@@ -680,9 +725,10 @@ bool Journal::resolve(const QString& id, const QString& note)
         return false;
     }
     const qint64 now = wallClock().toMSecsSinceEpoch();
-    Statement statement(d->db, "UPDATE operations SET state = 'resolved', note = ?1, "
-                               "resolved_ms = ?2, changed_ms = ?2 "
-                               "WHERE id = ?3 AND state = 'attention'");
+    Statement statement(d->statements, d->db,
+                        "UPDATE operations SET state = 'resolved', note = ?1, "
+                        "resolved_ms = ?2, changed_ms = ?2 "
+                        "WHERE id = ?3 AND state = 'attention'");
     if (!statement.prepared()) {
         return d->fail("cannot resolve a journal entry");
     }
@@ -769,7 +815,7 @@ int Journal::removeSettledBefore(const QDateTime& before)
     }
     const QByteArray sql =
         QByteArray("DELETE FROM operations WHERE state IN ") + Settled + " AND changed_ms < ?1";
-    Statement statement(d->db, sql.constData());
+    Statement statement(d->statements, d->db, sql.constData());
     if (!statement.prepared()) {
         d->fail("cannot clean the journal");
         return -1;

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -243,6 +244,10 @@ bool prepareRoot(const QString& root)
 
 int main(int argc, char* argv[])
 {
+    // Each schedule opens and closes databases and forks tills: keep freed memory instead of
+    // handing it back to the kernel and faulting it in again.
+    mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments().mid(1);
     Options options;

@@ -1021,8 +1021,7 @@ QVector<Simulation::Violation> Simulation::run()
     QVector<JournalEntry> rows;
     for (int round = 0; round < FinalRecoveries; ++round) {
         advanceTo(m_nowMs + HourMs + 1000);
-        recover(&m_till, "final");
-        quit(&m_till);
+        recover(&m_till, "final"); // one fresh till, started after the tills of the day
         readRows(&rows);
         for (const JournalEntry& row : rows) {
             m_seen.insert(row.id, row);
@@ -1035,6 +1034,7 @@ QVector<Simulation::Violation> Simulation::run()
             break;
         }
     }
+    quit(&m_till);
     checkRows();
     readRows(&rows);
     finalChecks(rows);
