@@ -23,7 +23,10 @@ bool isToken(const QString& token)
 
 } // namespace
 
-JournalOwner::JournalOwner() : m_token(QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+JournalOwner::JournalOwner()
+    : m_token(newToken ? newToken() : QUuid::createUuid().toString(QUuid::WithoutBraces))
+{
+}
 
 JournalOwner::~JournalOwner()
 {

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace oxlenpay {
 
 /// A journal handle's claim on the rows it works on: a file in "<journal>.owners/"
@@ -28,6 +30,9 @@ public:
     /// True while the handle named `token` holds its lock. An empty or malformed token
     /// names nobody. A file whose lock is free is removed on the way.
     static bool isAlive(const QString& journalPath, const QString& token);
+    /// Where new handles' names come from (a random UUID); a simulation seeds them so that
+    /// a seed replays exactly.
+    static inline std::function<QString()> newToken;
     static QString directoryOf(const QString& journalPath);
 
 private:

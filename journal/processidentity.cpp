@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QList>
 
+#include <mutex>
 #include <unistd.h>
 
 namespace oxlenpay {
@@ -34,8 +35,10 @@ ProcessIdentity ProcessIdentity::current()
 {
     // Read once per process: a row is written for every operation, and a forked child
     // has a pid of its own, so the cache is keyed by it.
-    static thread_local ProcessIdentity known{0, -1};
+    static std::mutex mutex;
+    static ProcessIdentity known{0, -1};
     const qint64 pid = ::getpid();
+    std::lock_guard<std::mutex> lock(mutex);
     if (known.pid != pid) {
         known = {pid, startTicksOf(pid)};
     }

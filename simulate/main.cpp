@@ -31,7 +31,7 @@ int usage()
         "usage: oxlenpay-simulate [--seeds N | --minutes M] [--jobs N] [--known-failures FILE]\n"
         "                         [--stop-at-first] [--no-shrink]\n"
         "       oxlenpay-simulate --seed S [--only-faults N,N,...|none] [--trace]\n"
-        "                         [--trace-json FILE]\n"
+        "                         [--trace-json FILE] [--shrink]\n"
         "Runs seeds 1 to N (default 1000), for M minutes, or the one seed S. A violation of a\n"
         "kind FILE lists is counted apart; exit status 1 when any other kind was found.\n",
         stderr);
@@ -45,6 +45,7 @@ struct Options {
     int jobs = 1;
     bool stopAtFirst = false;
     bool shrink = true;
+    bool shrinkOne = false; ///< --seed S --shrink: the shortest fault list of its first violation
     QString traceJson;
     QString knownFile;
     Simulation::Options simulation;
@@ -283,6 +284,8 @@ int main(int argc, char* argv[])
             options.stopAtFirst = true;
         } else if (argument == "--no-shrink") {
             options.shrink = false;
+        } else if (argument == "--shrink") {
+            options.shrinkOne = true;
         } else {
             ok = false;
         }
@@ -338,6 +341,14 @@ int main(int argc, char* argv[])
         for (const Simulation::Violation& v : found) {
             std::printf("seed %lld: %s: %s%s\n", options.only, qPrintable(v.kind),
                         qPrintable(v.what), known.contains(v.kind) ? " (known)" : "");
+        }
+        if (options.shrinkOne && !found.isEmpty()) {
+            const QString faults =
+                joined(shrink(quint32(options.only), root.path() + "/job0", found.first().kind));
+            std::printf("shortest fault list for %s: %s\nreplay: oxlenpay-simulate --seed %lld "
+                        "--only-faults %s --trace\n",
+                        qPrintable(found.first().kind), qPrintable(faults), options.only,
+                        qPrintable(faults));
         }
         std::printf("simulated 1 schedules: %d violations, %d new\n", int(found.size()),
                     int(std::count_if(found.begin(), found.end(),

@@ -62,6 +62,7 @@ Simulation::Simulation(quint32 seed, const QString& root, const Options& options
 Simulation::~Simulation()
 {
     releaseWriteLock();
+    m_reader.close();
     for (TillProcess* till : {&m_till, &m_other}) {
         if (till->pid > 0) {
             ::kill(till->pid, SIGKILL);
@@ -118,6 +119,7 @@ QString Simulation::nextId()
 void Simulation::spawn(TillProcess* till)
 {
     releaseWriteLock(); // no SQLite handle of the parent may cross a fork
+    m_reader.close();
     int down[2];
     int up[2];
     if (::pipe2(down, O_CLOEXEC) != 0 || ::pipe2(up, O_CLOEXEC) != 0) {
@@ -125,6 +127,7 @@ void Simulation::spawn(TillProcess* till)
     }
     std::fflush(stdout);
     std::fflush(stderr);
+    const quint64 process = quint64(m_seed) << 16 | quint64(++m_spawned & 0xffff);
     const pid_t pid = ::fork();
     if (pid < 0) {
         qFatal("oxlenpay-simulate: cannot fork a till");
@@ -135,7 +138,7 @@ void Simulation::spawn(TillProcess* till)
         }
         ::close(down[1]);
         ::close(up[0]);
-        runTill(Channel(down[0], up[1]), m_reverseUnknown);
+        runTill(Channel(down[0], up[1]), m_reverseUnknown, process);
     }
     ::close(down[0]);
     ::close(up[1]);
@@ -479,6 +482,7 @@ void Simulation::releaseWriteLock()
 void Simulation::vanishFolder(bool replace)
 {
     releaseWriteLock();
+    m_reader.close(); // it would go on reading the file that left
     const QString folder = m_root + "/journal";
     if (replace) {
         QDir(m_root + "/journal.old").removeRecursively();
@@ -773,14 +777,16 @@ void Simulation::operate()
 bool Simulation::readRows(QVector<JournalEntry>* rows)
 {
     rows->clear();
-    oxlenpay::Journal reader;
-    if (!QFile::exists(m_journal) ||
-        !reader.open(m_journal, oxlenpay::Journal::OpenMode::ReadOnly)) {
+    if (!m_reader.isOpen() && (!QFile::exists(m_journal) ||
+                               !m_reader.open(m_journal, oxlenpay::Journal::OpenMode::ReadOnly))) {
+        m_reader.close();
         return false;
     }
-    const bool read = reader.entries(rows, false);
-    reader.close();
-    return read;
+    if (!m_reader.entries(rows, false)) {
+        m_reader.close(); // read again from a fresh handle next time
+        return false;
+    }
+    return true;
 }
 
 void Simulation::checkRows()

@@ -2,6 +2,7 @@
 
 #include "channel.h"
 #include "faultplan.h"
+#include "journal.h"
 #include "journalentry.h"
 #include "modelprovider.h"
 
@@ -131,6 +132,8 @@ private:
     qint64 m_nowMs = 0;
     qint64 m_jumpMs = 0;
 
+    oxlenpay::Journal m_reader; ///< read-only, closed before every fork
+    int m_spawned = 0;
     sqlite3* m_lock = nullptr;
     qint64 m_lockUntilMs = 0;
     bool m_vanished = false;     ///< since the last look at the journal

@@ -1,6 +1,7 @@
 #include "tillchild.h"
 
 #include "journal.h"
+#include "journalowner.h"
 #include "oxlenpay.h"
 #include "paymentprocessingrequest.h"
 #include "restclient.h"
@@ -196,9 +197,15 @@ QJsonObject perform(const QJsonObject& command, SeededClient* client)
 
 } // namespace
 
-void runTill(Channel channel, int reverseUnknown)
+void runTill(Channel channel, int reverseUnknown, quint64 process)
 {
     link = channel;
+    oxlenpay::JournalOwner::newToken = [process] {
+        static int handles = 0;
+        return QString("%1-0000-4000-8000-%2")
+            .arg(quint32(process >> 16), 8, 16, QChar('0'))
+            .arg(quint64(process & 0xffff) << 16 | quint64(++handles), 12, 16, QChar('0'));
+    };
     qInstallMessageHandler(&forwardLog);
     WaitClock::now = [] { return Start + std::chrono::milliseconds(nowMs); };
     WaitClock::wallMs = &wallMs;

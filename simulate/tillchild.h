@@ -13,6 +13,8 @@ inline const QDateTime WallStart = QDateTime(QDate(2026, 1, 5), QTime(9, 0), Qt:
 /// it with the commands `channel` brings, until "quit" or until the simulation kills it.
 /// Its clock, its REST client and its journal's crash points all go through the channel,
 /// so the parent decides every fault and keeps virtual time. Never returns.
-[[noreturn]] void runTill(Channel channel, int reverseUnknown);
+/// `process` names this till among all a run forks: its journal owner handles are named
+/// from it.
+[[noreturn]] void runTill(Channel channel, int reverseUnknown, quint64 process);
 
 } // namespace simulate

@@ -82,8 +82,10 @@ protected:
         QProcess process;
         process.start(TILL_EXECUTABLE, all + arguments);
         EXPECT_TRUE(process.waitForStarted(10000));
+        // waitForFinished lets QProcess see the till end: its state is not polled otherwise.
         waitUntil([&] {
-            return process.state() == QProcess::NotRunning || ledger().size() > paymentsBefore;
+            return process.waitForFinished(1) || process.state() == QProcess::NotRunning ||
+                   ledger().size() > paymentsBefore;
         });
         if (process.state() != QProcess::NotRunning) {
             ::kill(pid_t(process.processId()), SIGINT);
