@@ -83,13 +83,16 @@ protected:
         process.start(TILL_EXECUTABLE, all + arguments);
         EXPECT_TRUE(process.waitForStarted(10000));
         // waitForFinished lets QProcess see the till end: its state is not polled otherwise.
+        bool ended = false;
         waitUntil([&] {
-            return process.waitForFinished(1) || process.state() == QProcess::NotRunning ||
-                   ledger().size() > paymentsBefore;
+            ended = ended || process.waitForFinished(1);
+            return ended || ledger().size() > paymentsBefore;
         });
-        if (process.state() != QProcess::NotRunning) {
-            ::kill(pid_t(process.processId()), SIGINT);
+        if (ended) {
+            return {process.exitCode(), process.readAllStandardOutput(),
+                    process.readAllStandardError()};
         }
+        ::kill(pid_t(process.processId()), SIGINT);
         // A close-out that never sees its reversal confirmed ends at its own bound: the
         // sale's payDuration of 10 s, which leaves the interrupt ample time to land first.
         EXPECT_TRUE(process.waitForFinished(90000));
