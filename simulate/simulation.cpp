@@ -201,6 +201,9 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
     if (till->pid <= 0) {
         spawn(till);
     }
+    if (till == &m_till) {
+        m_settledByOther.clear();
+    }
     till->operation = request.value("k").toString();
     till->operationId = request.value("id").toString();
     till->paymentId = request.value("rrn").toString();
@@ -249,6 +252,12 @@ QJsonObject Simulation::atPoint(TillProcess* till, const QString& where, bool* c
         *crashed = true;
         return {};
     }
+    // Between two journal statements too: between a recovery's look at the rows and its claim.
+    if (till == &m_till && m_plan.draw(Fault::OtherTill, where, 1.0 / 16).fires) {
+        m_otherAtPoint = true; // the point may be the write that gives the row up
+        otherTillRecovers();
+        m_otherAtPoint = false;
+    }
     QJsonObject reply{{"k", "go"}};
     const FaultPlan::Decision disk = m_plan.draw(Fault::DiskError, where, 1.0 / 8);
     if (disk.fires) {
@@ -266,6 +275,33 @@ QJsonObject Simulation::atPoint(TillProcess* till, const QString& where, bool* c
         vanishFolder(vanish.extra % 2 == 0);
     }
     return reply;
+}
+
+void Simulation::otherTillRecovers()
+{
+    if (m_otherBusy) {
+        return;
+    }
+    m_otherBusy = true;
+    recover(&m_other, "other");
+    m_otherBusy = false;
+    // The payments all of whose rows it settled: the first till's recovery, which claims a
+    // row only as it last saw it, has nothing left to ask about them in this command.
+    QVector<JournalEntry> rows;
+    if (!readRows(&rows)) {
+        return;
+    }
+    QSet<QString> open;
+    QSet<QString> settled;
+    for (const JournalEntry& row : rows) {
+        (row.isSettled() ? settled : open).insert(row.paymentId);
+        const auto seen = m_seen.constFind(row.id);
+        if (row.isSettled() && seen != m_seen.constEnd() && !seen->isSettled() &&
+            !row.paymentId.isEmpty()) {
+            m_settledByOther.insert(row.paymentId);
+        }
+    }
+    m_settledByOther.subtract(open);
 }
 
 QJsonObject Simulation::atWait(TillProcess* till, qint64 untilMs)
@@ -295,10 +331,8 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
         till->ownRequestSent = true;
     }
     // Another till on the same journal runs its recovery between two exchanges of this one.
-    if (till == &m_till && !m_otherBusy && m_plan.draw(Fault::OtherTill, path, 1.0 / 4).fires) {
-        m_otherBusy = true;
-        recover(&m_other, "other");
-        m_otherBusy = false;
+    if (till == &m_till && m_plan.draw(Fault::OtherTill, path, 1.0 / 4).fires) {
+        otherTillRecovers();
     }
     if (m_plan.draw(Fault::Crash, "before " + path, 1.0 / 8).fires) {
         crash(till, "before " + path);
@@ -353,9 +387,15 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
         (till->operation == "sale" || till->operation == "cancel" || till->operation == "refund") &&
         (asked.isEmpty() || asked == till->paymentId);
     request.operationId = own ? till->operationId : "recovery";
+    if (till == &m_till && !own && m_settledByOther.contains(asked)) {
+        violate("settled-row-worked-again",
+                QString("the till's recovery asks about payment %1, whose rows another till's "
+                        "recovery settled while this one ran")
+                    .arg(asked));
+    }
     const TillProcess& peer = till == &m_till ? m_other : m_till;
-    if (path.endsWith("/payment/reversal") && !own && !peer.operation.isEmpty() &&
-        peer.operation != "recover" && asked == peer.paymentId) {
+    if (path.endsWith("/payment/reversal") && !own && !m_otherAtPoint &&
+        !peer.operation.isEmpty() && peer.operation != "recover" && asked == peer.paymentId) {
         violate(asked == m_older.paymentId ? "older-till-sale-reversed"
                 : m_vanishedEver           ? "vanished-journal-live-sale-reversed"
                                            : "live-operation-reversed",
@@ -893,6 +933,7 @@ void Simulation::finalChecks(const QVector<JournalEntry>& finalRows)
                         "the host was told approved, the provider never charged " + payment.id);
             } else if (held != (reversedByCancel ? 0 : payment.amount - refundedByCashier)) {
                 violate(payment.id == m_older.paymentId ? "older-till-sale-reversed"
+                        : m_vanishedEver                ? "vanished-journal-live-sale-reversed"
                                                         : "approved-sale-reversed",
                         QString("the host was told approved, the provider holds %1 of %2 for %3 "
                                 "and no cancel returned it")

@@ -86,6 +86,7 @@ private:
     QJsonObject exchange(TillProcess* till, const QJsonObject& request, bool* crashed);
     QJsonObject atPoint(TillProcess* till, const QString& where, bool* crashed);
     QJsonObject atWait(TillProcess* till, qint64 untilMs);
+    void otherTillRecovers();
 
     // The cashier.
     void operate();
@@ -126,6 +127,7 @@ private:
     TillProcess m_till;
     TillProcess m_other;
     bool m_otherBusy = false;
+    bool m_otherAtPoint = false; ///< the other till runs at a journal statement of the first
     int m_reverseUnknown = 1;
     int m_step = 0;
     int m_ids = 0;
@@ -152,7 +154,9 @@ private:
     QSet<QString> m_unsettledRows;
     QHash<QString, oxlenpay::JournalEntry> m_seen; ///< every row as last read
     QSet<QString> m_lostRows; ///< operations whose row was not in the journal when they ended
-    QSet<QString> m_misread;  ///< payments the cashier was shown a wrong outcome for
+    QSet<QString> m_misread;
+    QSet<QString> m_settledByOther; ///< payments settled by the other till during this command ///<
+                                    ///< payments the cashier was shown a wrong outcome for
     QVector<Violation> m_violations;
     QString m_traceText;
     QString m_traceJson;
