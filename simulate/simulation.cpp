@@ -388,7 +388,7 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
         (asked.isEmpty() || asked == till->paymentId);
     request.operationId = own ? till->operationId : "recovery";
     if (till == &m_till && !own && m_settledByOther.contains(asked)) {
-        violate("settled-row-worked-again",
+        violate(m_vanishedEver ? "vanished-journal-stale-copy" : "settled-row-worked-again",
                 QString("the till's recovery asks about payment %1, whose rows another till's "
                         "recovery settled while this one ran")
                     .arg(asked));
