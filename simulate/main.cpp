@@ -31,7 +31,7 @@ int usage()
         "usage: oxlenpay-simulate [--seeds N | --minutes M] [--jobs N] [--known-failures FILE]\n"
         "                         [--stop-at-first] [--no-shrink]\n"
         "       oxlenpay-simulate --seed S [--only-faults N,N,...|none] [--trace]\n"
-        "                         [--trace-json FILE] [--shrink]\n"
+        "                         [--trace-json FILE] [--shrink [KIND]]\n"
         "Runs seeds 1 to N (default 1000), for M minutes, or the one seed S. A violation of a\n"
         "kind FILE lists is counted apart; exit status 1 when any other kind was found.\n",
         stderr);
@@ -45,7 +45,8 @@ struct Options {
     int jobs = 1;
     bool stopAtFirst = false;
     bool shrink = true;
-    bool shrinkOne = false; ///< --seed S --shrink: the shortest fault list of its first violation
+    bool shrinkOne = false; ///< --seed S --shrink [KIND]: the shortest fault list of a violation
+    QString shrinkKind;     ///< the kind to shrink for; the first violation's when empty
     QString traceJson;
     QString knownFile;
     Simulation::Options simulation;
@@ -286,6 +287,9 @@ int main(int argc, char* argv[])
             options.shrink = false;
         } else if (argument == "--shrink") {
             options.shrinkOne = true;
+            if (hasValue && !arguments[i + 1].startsWith('-')) {
+                options.shrinkKind = arguments[++i];
+            }
         } else {
             ok = false;
         }
@@ -342,13 +346,14 @@ int main(int argc, char* argv[])
             std::printf("seed %lld: %s: %s%s\n", options.only, qPrintable(v.kind),
                         qPrintable(v.what), known.contains(v.kind) ? " (known)" : "");
         }
-        if (options.shrinkOne && !found.isEmpty()) {
+        const QString kind = options.shrinkKind.isEmpty() && !found.isEmpty() ? found.first().kind
+                                                                              : options.shrinkKind;
+        if (options.shrinkOne && hasKind(found, kind)) {
             const QString faults =
-                joined(shrink(quint32(options.only), root.path() + "/job0", found.first().kind));
+                joined(shrink(quint32(options.only), root.path() + "/job0", kind));
             std::printf("shortest fault list for %s: %s\nreplay: oxlenpay-simulate --seed %lld "
                         "--only-faults %s --trace\n",
-                        qPrintable(found.first().kind), qPrintable(faults), options.only,
-                        qPrintable(faults));
+                        qPrintable(kind), qPrintable(faults), options.only, qPrintable(faults));
         }
         std::printf("simulated 1 schedules: %d violations, %d new\n", int(found.size()),
                     int(std::count_if(found.begin(), found.end(),
