@@ -172,7 +172,7 @@ bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs
         if (idle && recoveryTried.contains(row.id) && recoveryTried.value(row.id) > retryAfter) {
             continue;
         }
-        if (!mine && journal->isOwnerAlive(row.owner)) {
+        if (!mine && journal->isWriterAlive(row)) {
             item.note = "left as it is: the till that owns it still runs";
         } else if (waitGate->interrupted()) {
             item.note = "left as it is: the recovery was interrupted";

@@ -208,6 +208,14 @@ bool OperationJournal::isOwnerAlive(const QString& owner) const
     return m_journal.isOwnerAlive(owner);
 }
 
+bool OperationJournal::isWriterAlive(const JournalEntry& row) const
+{
+    if (!row.owner.isEmpty()) {
+        return m_journal.isOwnerAlive(row.owner);
+    }
+    return row.isOpen() && ProcessIdentity::isAlive(row.ownerPid, row.ownerStart);
+}
+
 void OperationJournal::setBusyTimeout(int milliseconds)
 {
     m_journal.setBusyTimeout(milliseconds);

@@ -49,6 +49,10 @@ public:
     bool claim(JournalEntry* row, JournalEntry::State state);
     bool isMine(const JournalEntry& row) const;
     bool isOwnerAlive(const QString& owner) const;
+    /// Whether the till that works on `row` still runs. A row that is still open and has
+    /// no owner handle was written by a version-1 till, which had none: its process
+    /// decides. A row given up (unknown, attention) belongs to nobody.
+    bool isWriterAlive(const JournalEntry& row) const;
     /// How long the journal waits for another process's write (recovery cuts it).
     void setBusyTimeout(int milliseconds);
     QString path() const;

@@ -45,4 +45,14 @@ ProcessIdentity ProcessIdentity::current()
     return known;
 }
 
+ProcessIdentity ProcessIdentity::of(qint64 pid)
+{
+    return {pid, startTicksOf(pid)};
+}
+
+bool ProcessIdentity::isAlive(qint64 pid, qint64 startTicks)
+{
+    return pid > 0 && startTicks >= 0 && startTicksOf(pid) == startTicks;
+}
+
 } // namespace oxlenpay

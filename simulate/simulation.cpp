@@ -61,6 +61,7 @@ Simulation::Simulation(quint32 seed, const QString& root, const Options& options
 
 Simulation::~Simulation()
 {
+    stopOlderWriter();
     releaseWriteLock();
     m_reader.close();
     for (TillProcess* till : {&m_till, &m_other}) {
@@ -550,7 +551,20 @@ void Simulation::startOlderWriter()
     m_older.amount = 100 + m_schedule.bounded(5000u);
     m_older.paymentId = m_provider.addPending(m_older.rowId, m_older.amount, customer);
     m_older.exitAtMs = 60000 + qint64(m_schedule.bounded(600000u));
-    const oxlenpay::ProcessIdentity self = oxlenpay::ProcessIdentity::current();
+    // The older till is a process of its own, which does nothing but live until it ends.
+    releaseWriteLock();
+    m_reader.close();
+    const pid_t older = ::fork();
+    if (older == 0) {
+        for (int fd : parentDescriptors()) {
+            ::close(fd);
+        }
+        for (;;) {
+            ::pause();
+        }
+    }
+    m_older.pid = older;
+    const oxlenpay::ProcessIdentity self = oxlenpay::ProcessIdentity::of(older);
     sqlite3* db = nullptr;
     const QString sql =
         QString("PRAGMA journal_mode = WAL;"
@@ -583,32 +597,48 @@ void Simulation::startOlderWriter()
           {{"fault", "older-writer"}, {"paymentId", m_older.paymentId}});
 }
 
+void Simulation::stopOlderWriter()
+{
+    if (m_older.pid > 0) {
+        ::kill(m_older.pid, SIGKILL);
+        ::waitpid(m_older.pid, nullptr, 0);
+        m_older.pid = -1;
+    }
+}
+
 void Simulation::endOlderWriter()
 {
     // It polls once more and ends: it tells its host what the status says and writes that;
     // a sale still pending stays open, its process gone.
     m_older.running = false;
+    stopOlderWriter();
     const ModelProvider::Payment* payment = m_provider.byId(m_older.paymentId);
     const QString status = payment ? payment->status : QString();
     const QString state = status == "SUCCESS"    ? "done"
                           : status == "PENDING"  ? "waiting"
                           : status == "REVERSED" ? "reversed"
                                                  : "declined";
-    const QString told = state == "done" ? "approved" : state == "waiting" ? "unknown" : "declined";
+    QString told = state == "done" ? "approved" : state == "waiting" ? "unknown" : "declined";
     releaseWriteLock();
+    bool written = false;
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(m_journal.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
         SQLITE_OK) {
         sqlite3_busy_timeout(db, 1000);
-        const QString sql = QString("UPDATE operations SET state = '%1', owner_start = -1, "
+        const QString sql = QString("UPDATE operations SET state = '%1', "
                                     "changed_ms = %2 WHERE id = '%3' AND state IN ('sending', "
                                     "'waiting')")
                                 .arg(state)
                                 .arg(WallStart.toMSecsSinceEpoch() + m_nowMs)
                                 .arg(m_older.rowId);
-        sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+        written =
+            sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+            sqlite3_changes(db) == 1;
     }
     sqlite3_close_v2(db);
+    if (!written) {
+        told = "unknown"; // it could not write its outcome, and says so
+    }
     for (Operation& operation : m_operations) {
         if (operation.id == m_older.rowId) {
             operation.told = told;

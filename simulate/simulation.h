@@ -106,6 +106,7 @@ private:
     void vanishFolder(bool replace);
     void startOlderWriter();
     void endOlderWriter();
+    void stopOlderWriter();
 
     // The checks.
     bool readRows(QVector<oxlenpay::JournalEntry>* rows);
@@ -143,6 +144,7 @@ private:
 
     struct OlderWriter {
         bool running = false;
+        pid_t pid = -1;
         QString rowId;
         QString paymentId;
         qint64 amount = 0;
