@@ -384,9 +384,9 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
     request.authorizationMs = qint64(message.value("auth").toDouble());
     request.decline = fault == Fault::Declined;
     request.lagPolls = fault == Fault::StatusLag ? 1 + int(extra % 3) : 0;
-    const bool own =
-        (till->operation == "sale" || till->operation == "cancel" || till->operation == "refund") &&
-        (asked.isEmpty() || asked == till->paymentId);
+    const bool own = (till->operation == "sale" || till->operation == "cancel" ||
+                      till->operation == "refund" || till->operation == "fiscal") &&
+                     (asked.isEmpty() || asked == till->paymentId);
     request.operationId = own ? till->operationId : "recovery";
     if (till == &m_till && !own && m_settledByOther.contains(asked)) {
         violate(m_vanishedEver ? "vanished-journal-stale-copy" : "settled-row-worked-again",
@@ -1045,13 +1045,13 @@ void Simulation::finalChecks(const QVector<JournalEntry>& finalRows)
                 .arg(operation.kind, shortId(operation.id), operation.paymentId, operation.told)
                 .arg(carried)
                 .arg(state);
-        if (operation.paymentId == m_older.paymentId && carried == 0 && state == "done") {
+        if (m_misread.contains(operation.paymentId) &&
+            (carried != 0) != (state == "done" || operation.told == "approved")) {
+            violate("till-misread-outcome", about); // the cashier acted on a misread answer
+        } else if (operation.paymentId == m_older.paymentId && carried == 0 && state == "done") {
             violate("older-till-sale-reversed", about); // recovery had returned it already
         } else if (m_lostRows.contains(operation.id)) {
             violate("vanished-journal-row-lost", about);
-        } else if (m_misread.contains(operation.paymentId) &&
-                   (carried != 0) != (state == "done" || operation.told == "approved")) {
-            violate("till-misread-outcome", about); // the cashier acted on a misread answer
         } else if (m_vanishedEver && (carried != 0) != (state == "done")) {
             violate("vanished-journal-row-lost", about); // the till lost its row for a while
         } else if (carried > 1) {
