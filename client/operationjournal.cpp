@@ -203,11 +203,6 @@ bool OperationJournal::isMine(const JournalEntry& row) const
     return !row.owner.isEmpty() && row.owner == m_journal.owner();
 }
 
-bool OperationJournal::isOwnerAlive(const QString& owner) const
-{
-    return m_journal.isOwnerAlive(owner);
-}
-
 bool OperationJournal::isWriterAlive(const JournalEntry& row) const
 {
     if (!row.owner.isEmpty()) {

@@ -48,7 +48,6 @@ public:
     /// Takes over a row of a gone handle in `state`; false when another recovery has it.
     bool claim(JournalEntry* row, JournalEntry::State state);
     bool isMine(const JournalEntry& row) const;
-    bool isOwnerAlive(const QString& owner) const;
     /// Whether the till that works on `row` still runs. A row that is still open and has
     /// no owner handle was written by a version-1 till, which had none: its process
     /// decides. A row given up (unknown, attention) belongs to nobody.

@@ -465,9 +465,10 @@ struct Journal::Private {
         db = nullptr;
     }
 
-    /// The rows `where` selects; `texts` are bound to ?1, ?2, ... in order.
+    /// The rows `where` selects; `texts` are bound to ?1, ?2, ... in order, then `numbers`.
+    /// Values are never written into the text: each text is prepared once and kept.
     bool readEntries(const QByteArray& where, QVector<JournalEntry>* out,
-                     const QStringList& texts = {}) const
+                     const QStringList& texts = {}, const QList<qint64>& numbers = {}) const
     {
         const QByteArray sql = QByteArray("SELECT ") + Columns + " FROM operations " + where;
         Statement statement(statements, db, sql.constData());
@@ -476,6 +477,9 @@ struct Journal::Private {
         }
         for (int i = 0; i < texts.size(); ++i) {
             statement.bind(i + 1, texts[i]);
+        }
+        for (int i = 0; i < numbers.size(); ++i) {
+            statement.bind(int(texts.size()) + i + 1, numbers[i]);
         }
         int step = SQLITE_ROW;
         while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
@@ -772,15 +776,18 @@ bool Journal::entries(QVector<JournalEntry>* out, const Filter& filter) const
         texts << filter.paymentId;
         where << QString("payment_id = ?%1").arg(texts.size());
     }
+    QList<qint64> numbers;
     if (filter.since.isValid()) {
-        where << QString("created_ms >= %1").arg(filter.since.toMSecsSinceEpoch());
+        numbers << filter.since.toMSecsSinceEpoch();
+        where << QString("created_ms >= ?%1").arg(texts.size() + numbers.size());
     }
     if (filter.until.isValid()) {
-        where << QString("created_ms < %1").arg(filter.until.toMSecsSinceEpoch());
+        numbers << filter.until.toMSecsSinceEpoch();
+        where << QString("created_ms < ?%1").arg(texts.size() + numbers.size());
     }
     const QByteArray condition =
         where.isEmpty() ? QByteArray() : "WHERE " + where.join(" AND ").toLatin1();
-    return d->readEntries(condition + " ORDER BY created_ms DESC, rowid DESC", out, texts);
+    return d->readEntries(condition + " ORDER BY created_ms DESC, rowid DESC", out, texts, numbers);
 }
 
 bool Journal::latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const
@@ -790,13 +797,9 @@ bool Journal::latestOf(qint64 pid, qint64 start, const QDateTime& since, Journal
         return d->fail("the journal is not open");
     }
     QVector<JournalEntry> found;
-    const QByteArray where = QString("WHERE owner_pid = %1 AND owner_start = %2 AND created_ms >= "
-                                     "%3 ORDER BY created_ms DESC, rowid DESC LIMIT 1")
-                                 .arg(pid)
-                                 .arg(start)
-                                 .arg(since.toMSecsSinceEpoch())
-                                 .toLatin1();
-    if (!d->readEntries(where, &found)) {
+    const QByteArray where = "WHERE owner_pid = ?1 AND owner_start = ?2 AND created_ms >= ?3 "
+                             "ORDER BY created_ms DESC, rowid DESC LIMIT 1";
+    if (!d->readEntries(where, &found, {}, {pid, start, since.toMSecsSinceEpoch()})) {
         return false;
     }
     if (found.isEmpty()) {
