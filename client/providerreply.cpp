@@ -1,0 +1,67 @@
+#include "providerreply.h"
+
+namespace oxlenpay {
+
+namespace {
+
+struct StatusText {
+    ProviderReply::Status status;
+    const char* text;
+};
+
+constexpr StatusText StatusTexts[] = {
+    {ProviderReply::Status::Pending, "PENDING"},
+    {ProviderReply::Status::Success, "SUCCESS"},
+    {ProviderReply::Status::Failed, "FAILED"},
+    {ProviderReply::Status::Reversed, "REVERSED"},
+    {ProviderReply::Status::PartialCancelled, "PARTIAL_CANCELLED"},
+};
+
+} // namespace
+
+ProviderReply::Status ProviderReply::statusOf(const QString& text)
+{
+    if (text.isEmpty()) {
+        return Status::None;
+    }
+    for (const StatusText& known : StatusTexts) {
+        if (text == QLatin1String(known.text)) {
+            return known.status;
+        }
+    }
+    return Status::Other;
+}
+
+const char* ProviderReply::statusName(Status status)
+{
+    for (const StatusText& known : StatusTexts) {
+        if (known.status == status) {
+            return known.text;
+        }
+    }
+    return status == Status::None ? "" : "other";
+}
+
+ProviderReply ProviderReply::of(const Interface::RequestResult& result)
+{
+    ProviderReply reply;
+    reply.statusText = result.getPaymentStatus();
+    reply.status = statusOf(reply.statusText);
+    reply.paymentId = result.getRrn();
+    reply.errorCode = result.errorCode;
+    reply.text = result.data.value("error_message").toString();
+    if (result.messageKey == "transportFailed" || result.messageKey == "requestInvalidPath" ||
+        result.messageKey == "journalUnavailable") {
+        reply.transport = Transport::LostBeforeSending;
+    } else if (result.messageKey == "requestUploadedButAborted" ||
+               (result.success && result.data.isEmpty())) {
+        // A lost answer of a request that did not fail at once comes back as an empty success.
+        reply.transport = Transport::LostAfterUpload;
+    } else if (result.messageKey == "requestIncorrectAnswer" && result.data.size() <= 1 &&
+               result.errorCode == 0 && reply.statusText.isEmpty()) {
+        reply.transport = Transport::Unreadable;
+    }
+    return reply;
+}
+
+} // namespace oxlenpay
