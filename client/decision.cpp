@@ -76,6 +76,9 @@ Outcome sale(State state, Evidence evidence, const Facts& facts)
     if (!facts.hasPaymentId) {
         return {State::Attention, Action::TellPerson};
     }
+    if (evidence == Evidence::Unnamed && facts.reversalSent && facts.status == Status::Reversed) {
+        return {State::Reversed, Action::None}; // the answer to our own reversal
+    }
     switch (evidence) {
     case Evidence::Answered:
         switch (facts.status) {

@@ -134,6 +134,8 @@ private:
     struct Wait {
         RequestResult result;
         WaitEnd end = WaitEnd::Final;
+        /// The last exchange as it came, before the wait's end was put into `result`.
+        RequestResult answer;
     };
 
     /// The whole wait: a first answer that settles it, else polls, then the classification.
@@ -148,7 +150,16 @@ private:
     /// approval could not be recorded.
     enum class CloseOut { TimedOut, Interrupted, NotRecorded };
     /// A full reversal of a sale that the host must not hear approved.
-    RequestResult closeOutSale(const RequestResult& open, CloseOut why) const;
+    /// `reversal` receives how the reversal's own wait ended.
+    RequestResult closeOutSale(const RequestResult& open, CloseOut why, Wait* reversal) const;
+    /// The operation's own answer came: `row` is written as waiting when it is to be polled.
+    /// A final first answer is written once, with the row's closing state.
+    void noteAnswer(JournalEntry* row, const RequestResult& answer) const;
+    /// Sets `row`'s state from how `wait` ended; true when the sale is to be closed out.
+    /// `reversalSent`: `wait` is the close-out's reversal of the sale.
+    bool settleRow(JournalEntry* row, const Wait& wait, bool reversalSent) const;
+    /// The closing write failed: true when the sale is to be closed out.
+    bool closeOutUnrecorded(const JournalEntry& row, JournalEntry::State before) const;
     /// A full reversal of `paymentId`, polled with that id when its answer is lost.
     /// The answer is noted in `row` when one is given.
     Wait reverseWhole(const QString& paymentId, qint64 limitMs, JournalEntry* row) const;

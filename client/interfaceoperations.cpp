@@ -2,6 +2,7 @@
 // for the operation's final status.
 #include "interface.h"
 
+#include "decision.h"
 #include "operationjournal.h"
 #include "paymentprocessingrequest.h"
 #include "restclient.h"
@@ -43,6 +44,38 @@ Interface::RequestResult withPolledId(Interface::RequestResult result, const QSt
         result = aboutAnotherPayment(paymentId);
     }
     return result;
+}
+
+struct Learned {
+    decision::Evidence evidence;
+    decision::Status status;
+};
+
+// What one exchange says about the payment `paymentId` (empty: whichever it names).
+Learned learnedFrom(const Interface::RequestResult& answer, const QString& paymentId)
+{
+    using decision::Evidence;
+    const ProviderReply reply = ProviderReply::of(answer);
+    switch (reply.transport) {
+    case ProviderReply::Transport::LostBeforeSending:
+        return {Evidence::LostBeforeSending, reply.status};
+    case ProviderReply::Transport::LostAfterUpload:
+        return {Evidence::LostAfterUpload, reply.status};
+    case ProviderReply::Transport::Unreadable:
+        return {Evidence::IncorrectAnswer, reply.status};
+    case ProviderReply::Transport::Answered:
+        break;
+    }
+    if (reply.refused()) {
+        return {Evidence::Refused, reply.status};
+    }
+    if (reply.paymentId.isEmpty()) {
+        return {Evidence::Unnamed, reply.status};
+    }
+    if (!paymentId.isEmpty() && reply.paymentId != paymentId) {
+        return {Evidence::OtherPayment, reply.status};
+    }
+    return {Evidence::Answered, reply.status};
 }
 
 qint64 millisecondsSince(WaitClock::TimePoint start)
@@ -126,17 +159,25 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
                            {"cashbox_code", merchantId},
                            {"transaction_id", transactionId}};
     const RequestResult first = sendRequest(Payment, body);
-    journal->answered(&row, first);
+    noteAnswer(&row, first);
     const Wait wait = awaitStatus("SUCCESS", first, payDuration, reverseUnknown != 0);
     RequestResult result = wait.result;
-    if (wait.end != WaitEnd::Final && reverseUnknown != 0) {
-        result = closeOutSale(wait.result, wait.end == WaitEnd::Interrupted ? CloseOut::Interrupted
-                                                                            : CloseOut::TimedOut);
+    const JournalEntry::State open = row.state;
+    if (settleRow(&row, wait, false)) {
+        Wait reversal;
+        result = closeOutSale(wait.result,
+                              wait.end == WaitEnd::Interrupted ? CloseOut::Interrupted
+                                                               : CloseOut::TimedOut,
+                              &reversal);
+        settleRow(&row, reversal, true);
     }
-    if (!journal->finish(&row, result) && result.success) {
+    if (!journal->finish(&row, result) && result.success && closeOutUnrecorded(row, open)) {
         // Approved money that the journal cannot account for would be reversed by the next
         // recovery after the goods have gone: give it back now instead, and say so.
-        result = closeOutSale(result, CloseOut::NotRecorded);
+        Wait reversal;
+        result = closeOutSale(result, CloseOut::NotRecorded, &reversal);
+        row.state = open;
+        settleRow(&row, reversal, true);
         journal->finish(&row, result);
     }
     return result;
@@ -153,6 +194,48 @@ bool Interface::beginTracked(JournalEntry* row, RequestResult* refusal) const
     return journal->start(row, refusal);
 }
 
+void Interface::noteAnswer(JournalEntry* row, const RequestResult& answer) const
+{
+    const Learned learned = learnedFrom(answer, row->paymentId);
+    decision::Facts facts;
+    facts.status = learned.status;
+    facts.hasPaymentId = !row->paymentId.isEmpty() || !answer.getRrn().isEmpty();
+    facts.reverseUnknown = reverseUnknown != 0;
+    const decision::Outcome outcome =
+        decision::next(row->operation, row->state, learned.evidence, facts);
+    if (outcome.action == decision::Action::Poll) {
+        journal->answered(row, answer);
+    }
+}
+
+bool Interface::settleRow(JournalEntry* row, const Wait& wait, bool reversalSent) const
+{
+    Learned learned{decision::Evidence::WaitTimedOut, decision::Status::None};
+    if (wait.end == WaitEnd::Interrupted) {
+        learned.evidence = decision::Evidence::WaitInterrupted;
+    } else if (wait.end == WaitEnd::Final) {
+        learned = learnedFrom(wait.answer, row->paymentId);
+    }
+    decision::Facts facts;
+    facts.status = learned.status;
+    facts.hasPaymentId = !row->paymentId.isEmpty() || !wait.result.getRrn().isEmpty();
+    facts.reversalSent = reversalSent;
+    facts.reverseUnknown = reverseUnknown != 0;
+    const decision::Outcome outcome =
+        decision::next(row->operation, row->state, learned.evidence, facts);
+    row->state = outcome.state;
+    return outcome.action == decision::Action::Reverse;
+}
+
+bool Interface::closeOutUnrecorded(const JournalEntry& row, JournalEntry::State before) const
+{
+    decision::Facts facts;
+    facts.hasPaymentId = !row.paymentId.isEmpty();
+    facts.reverseUnknown = reverseUnknown != 0;
+    return decision::next(row.operation, before, decision::Evidence::WriteFailed, facts).action ==
+           decision::Action::Reverse;
+}
+
 Interface::RequestResult Interface::waitForStatus(const QString& status,
                                                   const RequestResult& result) const
 {
@@ -163,7 +246,7 @@ Interface::Wait Interface::awaitStatus(const QString& status, const RequestResul
                                        qint64 limitMs, bool closeOutFollows) const
 {
     logger->info("Ожидание статуса '%1'", status);
-    Wait wait{first, WaitEnd::Final};
+    Wait wait{first, WaitEnd::Final, first};
     if (!first.success) {
         return wait;
     }
@@ -181,7 +264,7 @@ Interface::Wait Interface::pollUntil(const QString& status, const RequestResult&
     const QString paymentId = first.getRrn();
     const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
     const std::chrono::milliseconds period(qMax<qint64>(frequency, 0));
-    Wait wait{first, WaitEnd::TimedOut};
+    Wait wait{first, WaitEnd::TimedOut, first};
     const auto start = WaitClock::now();
     auto next = start;
     for (;;) {
@@ -193,6 +276,7 @@ Interface::Wait Interface::pollUntil(const QString& status, const RequestResult&
         // The next deadline is taken before sending, so polls keep their period.
         next = WaitClock::now() + period;
         wait.result = withPolledId(sendRequest(PaymentStatus, body), paymentId);
+        wait.answer = wait.result;
         const QString reported = wait.result.getPaymentStatus();
         if ((reported == status && wait.result.success) || reported == Failed) {
             wait.end = WaitEnd::Final;
@@ -265,7 +349,8 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait,
     return result;
 }
 
-Interface::RequestResult Interface::closeOutSale(const RequestResult& open, CloseOut why) const
+Interface::RequestResult Interface::closeOutSale(const RequestResult& open, CloseOut why,
+                                                 Wait* reversal) const
 {
     const QString paymentId = open.getRrn();
     if (why == CloseOut::NotRecorded) {
@@ -278,6 +363,7 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open, Clos
     waitGate->rearm(); // the interrupt that ended the sale's wait was for that wait only
     const Wait reversed =
         reverseWhole(paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs), nullptr);
+    *reversal = reversed;
 
     RequestResult result = open;
     result.success = false;
@@ -326,7 +412,7 @@ Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs
         logger->error(first.message.ru());
     }
     if (row) {
-        journal->answered(row, first);
+        noteAnswer(row, first);
     }
     return awaitStatus("REVERSED", first, limitMs);
 }
@@ -341,7 +427,9 @@ Interface::RequestResult Interface::reversal(const PaymentProcessingRequest& req
     if (!beginTracked(&row, &result)) {
         return result;
     }
-    result = reverseWhole(request.rrn, payDuration, &row).result;
+    const Wait wait = reverseWhole(request.rrn, payDuration, &row);
+    result = wait.result;
+    settleRow(&row, wait, false);
     journal->finish(&row, result);
     return result;
 }
@@ -363,11 +451,13 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
     if (first.success && !first.getRrn().isEmpty() && first.getRrn() != request.rrn) {
         first = aboutAnotherPayment(request.rrn);
         logger->error(first.message.ru());
+        settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
         journal->finish(&row, first);
         return first;
     }
     if (first.success && first.getRrn().isEmpty() &&
         first.getPaymentStatus() != "PARTIAL_CANCELLED") {
+        settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
         first.success = false;
         first.settlement = Settlement::Unknown;
         first.data.insert("payment_id", request.rrn);
@@ -380,8 +470,10 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
         journal->finish(&row, first);
         return first;
     }
-    journal->answered(&row, first);
-    result = awaitStatus("PARTIAL_CANCELLED", first, payDuration).result;
+    noteAnswer(&row, first);
+    const Wait wait = awaitStatus("PARTIAL_CANCELLED", first, payDuration);
+    result = wait.result;
+    settleRow(&row, wait, false);
     journal->finish(&row, result);
     return result;
 }
@@ -403,9 +495,12 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
         logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
         result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
         result.settlement = Settlement::Declined;
+        settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
     } else {
-        journal->answered(&row, first);
-        result = awaitStatus("SUCCESS", first, payDuration).result;
+        noteAnswer(&row, first);
+        const Wait wait = awaitStatus("SUCCESS", first, payDuration);
+        result = wait.result;
+        settleRow(&row, wait, false);
         if (!result.success && result.message.isEmpty()) {
             result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
         }

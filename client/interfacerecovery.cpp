@@ -4,7 +4,9 @@
 // and its own request.
 #include "interface.h"
 
+#include "decision.h"
 #include "operationjournal.h"
+#include "providerreply.h"
 #include "waitgate.h"
 
 #include <log4qt/logger.h>
@@ -22,12 +24,6 @@ qint64 millisecondsUntil(WaitClock::TimePoint deadline)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - WaitClock::now())
         .count();
-}
-
-void settle(JournalEntry* entry, State state, const QString& key)
-{
-    entry->state = state;
-    entry->messageKey = key;
 }
 
 QString russianName(Operation operation)
@@ -74,13 +70,50 @@ State takenOverAs(const JournalEntry& row)
     if (!row.isOpen()) {
         return row.state;
     }
-    if (row.operation == Operation::Fiscal) {
-        return State::Declined; // the host keeps fiscal messages queued until one is confirmed
+    decision::Facts facts;
+    facts.hasPaymentId = !row.paymentId.isEmpty();
+    return decision::next(row.operation, row.state, decision::Evidence::WriterGone, facts).state;
+}
+
+// What one of recovery's exchanges says about the row's payment.
+decision::Evidence evidenceOf(const ProviderReply& reply, const QString& paymentId)
+{
+    using decision::Evidence;
+    switch (reply.transport) {
+    case ProviderReply::Transport::LostBeforeSending:
+        return Evidence::LostBeforeSending;
+    case ProviderReply::Transport::LostAfterUpload:
+        return Evidence::LostAfterUpload;
+    case ProviderReply::Transport::Unreadable:
+        return Evidence::IncorrectAnswer;
+    case ProviderReply::Transport::Answered:
+        break;
     }
-    if (row.paymentId.isEmpty() || row.operation == Operation::PartialReversal) {
-        return State::Attention; // nothing to look up, or nothing a status can prove
+    if (reply.refused()) {
+        return Evidence::Refused;
     }
-    return State::Unknown;
+    if (reply.paymentId.isEmpty()) {
+        return Evidence::Unnamed;
+    }
+    return reply.paymentId == paymentId ? Evidence::Answered : Evidence::OtherPayment;
+}
+
+// The journal's key for a state recovery settled a row in.
+QString settledKey(const JournalEntry& row, decision::Status status)
+{
+    switch (row.state) {
+    case State::Reversed:
+        return "paymentReversed";
+    case State::Declined:
+        if (row.operation == Operation::Fiscal) {
+            return "fiscalNotConfirmed";
+        }
+        return status == decision::Status::Failed ? "requestStatusFailed" : "reversalNotCarriedOut";
+    case State::Done:
+        return QString();
+    default:
+        return row.messageKey;
+    }
 }
 
 } // namespace
@@ -119,7 +152,9 @@ bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* erro
         bool owedWork = false;
         for (const RecoveredEntry& item : pass) {
             changed = changed || item.after.state != item.before.state;
-            owedWork = owedWork || item.after.state == State::Unknown;
+            // A row refused just now waits for its backoff, even in an explicit recovery.
+            owedWork = owedWork || (item.after.state == State::Unknown &&
+                                    item.after.refusals == item.before.refusals);
             const auto known = position.constFind(item.before.id);
             if (known == position.constEnd()) {
                 position.insert(item.before.id, recovered->size());
@@ -172,6 +207,9 @@ bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs
         if (idle && recoveryTried.contains(row.id) && recoveryTried.value(row.id) > retryAfter) {
             continue;
         }
+        if (idle && row.retryAfter.isValid() && row.retryAfter > Journal::wallClock()) {
+            continue; // refused lately: the backoff paces a host's idle time, not `recover`
+        }
         if (!mine && journal->isWriterAlive(row)) {
             item.note = "left as it is: the till that owns it still runs";
         } else if (waitGate->interrupted()) {
@@ -189,7 +227,8 @@ bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs
             item.after = recoverEntry(claimed, deadline, exchangeCapMs, &item.note);
             if (item.after.state != claimed.state ||
                 item.after.providerStatus != claimed.providerStatus ||
-                item.after.messageKey != claimed.messageKey) {
+                item.after.messageKey != claimed.messageKey ||
+                item.after.refusals != claimed.refusals) {
                 journal->save(&item.after);
             }
             logger->info("%1", QString("Журнал: %1 %2, платеж %3: %4 -> %5")
@@ -206,66 +245,88 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
                                      qint64 exchangeCapMs, QString* note) const
 {
     JournalEntry entry = claimed;
-    if (entry.operation == Operation::Fiscal) {
-        settle(&entry, State::Declined, "fiscalNotConfirmed");
-        return entry;
-    }
     if (entry.isSettled()) {
         return entry;
     }
-    if (entry.paymentId.isEmpty()) {
-        // A sale whose answer never came: the provider's API cannot look it up by our id.
-        entry.state = State::Attention;
-        *note = "needs a person: no payment id to look up";
-        return entry;
-    }
-    const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", entry.paymentId}};
-    const RequestResult status = sendWithin(PaymentStatus, body, deadline, exchangeCapMs);
-    if (!status.success && status.errorCode == 0) {
-        *note = "no status from the provider: " + status.message.ru();
-        return entry;
-    }
-    if (status.success &&
-        (status.getRrn() != entry.paymentId || status.getPaymentStatus().isEmpty())) {
-        // A lost answer, or one about another payment, says nothing about this one.
-        *note = "no status from the provider: its answer was lost or named another payment";
-        return entry;
-    }
-    if (!status.success) {
-        entry.state = State::Attention;
-        *note = "needs a person: the provider does not give its status: " + status.message.ru();
-        return entry;
-    }
-    const QString reported = status.getPaymentStatus();
-    if (!reported.isEmpty()) {
-        entry.providerStatus = reported;
-    }
-    if (reported == "FAILED") {
-        settle(&entry, State::Declined, "requestStatusFailed");
-        return entry;
-    }
-    if (entry.operation == Operation::Reversal) {
-        if (reported == "REVERSED") {
-            settle(&entry, State::Done, QString());
-        } else if (reported == "SUCCESS") {
-            entry.state = State::Attention;
-            *note = "needs a person: the payment was not returned";
-        } else {
-            *note = "the payment is not final yet";
+    decision::Facts facts;
+    facts.hasPaymentId = !entry.paymentId.isEmpty();
+    facts.reverseUnknown = reverseUnknown != 0;
+    const QDateTime now = Journal::wallClock();
+    facts.hourSinceRequest =
+        entry.created.isValid() && entry.created.msecsTo(now) >= decision::CancelSettleMs;
+    if (entry.operation == Operation::Fiscal || !facts.hasPaymentId) {
+        // Nothing to look up: a receipt link the host sends again, or a row with no payment id.
+        const decision::Outcome outcome =
+            decision::next(entry.operation, entry.state, decision::Evidence::WriterGone, facts);
+        entry.state = outcome.state;
+        entry.messageKey = settledKey(entry, decision::Status::None);
+        if (outcome.action == decision::Action::TellPerson) {
+            *note = "needs a person: no payment id to look up";
         }
         return entry;
     }
-    if (entry.operation == Operation::PartialReversal) {
-        *note = "needs a person: a payment's status cannot tell one partial refund from another";
-        return entry;
-    }
-    if (reported == "REVERSED") {
-        settle(&entry, State::Reversed, "paymentReversed");
-        return entry;
-    }
-    if (entry.state == State::Attention) {
-        *note =
-            QString("needs a person: the payment is %1").arg(reported.isEmpty() ? "-" : reported);
+
+    // Applies one exchange's reply to the row; the outcome says what comes next.
+    const auto learn = [&](const RequestResult& result, const char* what) {
+        const ProviderReply reply = ProviderReply::of(result);
+        const decision::Evidence evidence = evidenceOf(reply, entry.paymentId);
+        facts.status = reply.status;
+        if (evidence == decision::Evidence::Refused) {
+            ++entry.refusals;
+            if (!entry.firstRefused.isValid()) {
+                entry.firstRefused = now;
+            }
+            entry.retryAfter = now.addMSecs(decision::refusalBackoffMs(entry.refusals));
+            entry.providerText = result.message.ru(); // the last refusal's own words
+            facts.refusalsDue = entry.refusals >= decision::RefusalsForAttention &&
+                                entry.firstRefused.msecsTo(now) >= decision::RefusalSpanMs;
+        }
+        if (evidence == decision::Evidence::Answered && !reply.statusText.isEmpty()) {
+            if (reply.status == decision::Status::Other &&
+                reply.statusText != entry.providerStatus) {
+                logger->warn(
+                    QString("Платеж %1: неизвестный статус '%2', запись оставлена как есть")
+                        .arg(entry.paymentId, reply.statusText)
+                        .toUtf8()
+                        .constData());
+            }
+            entry.providerStatus = reply.statusText;
+        }
+        const decision::Outcome outcome =
+            decision::next(entry.operation, entry.state, evidence, facts);
+        entry.state = outcome.state;
+        entry.messageKey = settledKey(entry, reply.status);
+        switch (outcome.action) {
+        case decision::Action::TellPerson:
+            *note = evidence == decision::Evidence::Refused
+                        ? QString("needs a person: the provider refused %1 again and again: %2")
+                              .arg(what, result.message.ru())
+                        : QString("needs a person: the payment is %1")
+                              .arg(reply.statusText.isEmpty() ? "-" : reply.statusText);
+            break;
+        case decision::Action::RetryLater:
+            if (evidence == decision::Evidence::Refused) {
+                *note = QString("left for later: the provider refused %1: %2")
+                            .arg(what, result.message.ru());
+            } else if (evidence == decision::Evidence::Answered) {
+                *note = QString("left for later: the payment is %1")
+                            .arg(reply.statusText.isEmpty() ? "-" : reply.statusText);
+            } else {
+                *note = QString("no status from the provider: %1 (%2)")
+                            .arg(result.message.isEmpty() ? QString(what) : result.message.ru(),
+                                 decision::evidenceName(evidence));
+            }
+            break;
+        default:
+            break;
+        }
+        return outcome;
+    };
+
+    const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", entry.paymentId}};
+    const decision::Outcome looked =
+        learn(sendWithin(PaymentStatus, body, deadline, exchangeCapMs), "the status request");
+    if (looked.action != decision::Action::Reverse) {
         return entry;
     }
     if (millisecondsUntil(deadline) < settings::IdleRecoveryFloorMs) {
@@ -274,18 +335,8 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
     }
     // Charged or still pending, and the host never heard it approved: give the money back.
     logger->info("Оплата %1 не завершена: отправляется ее полная отмена", entry.paymentId);
-    const RequestResult reversal = sendWithin(Reversal, body, deadline, exchangeCapMs);
-    const QString named = reversal.getRrn();
-    if (reversal.success && (named.isEmpty() || named == entry.paymentId) &&
-        reversal.getPaymentStatus() == "REVERSED") {
-        settle(&entry, State::Reversed, "paymentReversed");
-        entry.providerStatus = "REVERSED";
-    } else if (reversal.errorCode != 0 || reversal.getPaymentStatus() == "FAILED") {
-        entry.state = State::Attention;
-        *note = "needs a person: the provider refused the reversal: " + reversal.message.ru();
-    } else {
-        *note = "the reversal is not confirmed yet";
-    }
+    facts.reversalSent = true;
+    learn(sendWithin(Reversal, body, deadline, exchangeCapMs), "the reversal");
     return entry;
 }
 

@@ -11,7 +11,6 @@ namespace oxlenpay {
 namespace {
 
 using State = JournalEntry::State;
-using Settlement = Interface::Settlement;
 
 // A busy or briefly failing database gets this many tries before a result counts as unsaved.
 constexpr int FinishTries = 3;
@@ -117,7 +116,6 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     if (result.messageKey == "undefined") {
         row->providerText = result.message.ru(); // the provider's own words
     }
-    row->state = closedState(*row, result);
     if (!isEnabled()) {
         return true;
     }
@@ -151,33 +149,6 @@ bool OperationJournal::write(JournalEntry* row)
     // recovery of any till (this one's waits, the timer's `recover`) can take it.
     const bool release = !row->isOpen() && !row->isSettled() && !row->owner.isEmpty();
     return release ? m_journal.recordAndRelease(row) : m_journal.record(row);
-}
-
-JournalEntry::State OperationJournal::closedState(const JournalEntry& row,
-                                                  const RequestResult& result)
-{
-    using Operation = JournalEntry::Operation;
-    const bool known = !row.paymentId.isEmpty() || !result.getRrn().isEmpty();
-    switch (result.settlement) {
-    case Settlement::Approved:
-        return result.success ? State::Done : State::Unknown;
-    case Settlement::Declined:
-        return State::Declined;
-    case Settlement::Reversed:
-        return State::Reversed;
-    case Settlement::ReversalOwed:
-        return known ? State::Unknown : State::Attention;
-    case Settlement::Unknown:
-        break;
-    }
-    if (row.operation == Operation::Fiscal) {
-        return State::Declined; // a receipt link moves no money: unconfirmed, the host sends it
-                                // again
-    }
-    // A full reversal is looked up until the provider says; a sale left unknown by choice
-    // (reverseUnknown = 0) and a partial refund, whose status cannot tell one refund from
-    // another, wait for a status that settles them or for a person.
-    return known && row.operation == Operation::Reversal ? State::Unknown : State::Attention;
 }
 
 bool OperationJournal::unsettledEntries(QVector<JournalEntry>* entries)

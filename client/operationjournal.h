@@ -33,15 +33,13 @@ public:
     bool start(JournalEntry* row, RequestResult* refusal);
     /// The operation's own answer came: the payment id and status it names.
     void answered(JournalEntry* row, const RequestResult& answer);
-    /// Closes `row` with the result the host gets. False when that could not be made
-    /// durable, after a few tries: the host must then not hear of money moved.
+    /// Closes `row`, in the state already decided for it, with the result the host gets.
+    /// False when that could not be made durable, after a few tries: the host must then
+    /// not hear of money moved.
     bool finish(JournalEntry* row, const RequestResult& result);
     /// Writes any change of `row`; false, with the failure logged, when it could not.
     /// A row left unsettled is given up in the same write, for any recovery to take.
     bool save(JournalEntry* row);
-
-    /// The state that stands for a result handed back to the host.
-    static JournalEntry::State closedState(const JournalEntry& row, const RequestResult& result);
 
     /// Rows recovery may have to work on: every one that is not settled, oldest first.
     bool unsettledEntries(QVector<JournalEntry>* entries);

@@ -55,7 +55,13 @@ constexpr int DefaultBusyTimeoutMs = 5000;
     "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"                      \
     "    WHERE state IN " UNSETTLED_STATES ";\n"
 
-const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX;
+// 2 -> 3: recovery counts the provider's refusals of a row and paces its next try.
+#define REFUSAL_COLUMNS                                                                            \
+    "ALTER TABLE operations ADD COLUMN refusals INTEGER NOT NULL DEFAULT 0;\n"                     \
+    "ALTER TABLE operations ADD COLUMN first_refused_ms INTEGER NOT NULL DEFAULT 0;\n"             \
+    "ALTER TABLE operations ADD COLUMN retry_after_ms INTEGER NOT NULL DEFAULT 0;\n"
+
+const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX REFUSAL_COLUMNS;
 
 // Listings by time and the purge of settled rows, whatever the journal's size. Made at every
 // writing open: an index needs no new schema version.
@@ -81,40 +87,57 @@ const char* const Migrations[] = {
                            "FROM operations;\n"
                            "DROP TABLE operations;\n"
                            "ALTER TABLE operations_next RENAME TO operations;\n" UNSETTLED_INDEX,
+    REFUSAL_COLUMNS,
 };
 static_assert(sizeof Migrations / sizeof *Migrations == Journal::SchemaVersion - 1,
               "one migration step per schema version");
 
 #undef OPERATIONS_TABLE
 #undef UNSETTLED_INDEX
+#undef REFUSAL_COLUMNS
 
 const char* const Columns = "id, operation, amount, currency, payment_id, state, provider_status, "
                             "message_key, created_ms, changed_ms, owner_pid, owner_start, owner, "
-                            "note, resolved_ms, provider_text";
+                            "note, resolved_ms, provider_text, refusals, first_refused_ms, "
+                            "retry_after_ms";
 
 // A known row changes only for the handle that owns it.
 const char* const Upsert = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
                         message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
-                        note, resolved_ms, provider_text)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
+                        note, resolved_ms, provider_text, refusals, first_refused_ms,
+                        retry_after_ms)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)
 ON CONFLICT (id) DO UPDATE SET
     payment_id = excluded.payment_id, state = excluded.state,
     provider_status = excluded.provider_status, message_key = excluded.message_key,
-    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text
+    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,
+    refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,
+    retry_after_ms = excluded.retry_after_ms
 WHERE operations.owner = excluded.owner
 )";
 
 const char* const CarryOver = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
                         message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
-                        note, resolved_ms, provider_text)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)
+                        note, resolved_ms, provider_text, refusals, first_refused_ms,
+                        retry_after_ms)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)
 ON CONFLICT (id) DO NOTHING
 )";
 
 const char* const Settled = SETTLED_STATES;
 const char* const Unsettled = UNSETTLED_STATES;
+
+qint64 msOrZero(const QDateTime& time)
+{
+    return time.isValid() ? time.toMSecsSinceEpoch() : 0;
+}
+
+QDateTime timeOrNone(qint64 ms)
+{
+    return ms > 0 ? QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC) : QDateTime();
+}
 
 /// The statements of one connection, prepared once and kept until it closes: preparing
 /// costs more than running most of them.
@@ -203,6 +226,9 @@ public:
         bind(14, entry.note);
         bind(15, entry.resolved.isValid() ? entry.resolved.toMSecsSinceEpoch() : qint64(0));
         bind(16, entry.providerText);
+        bind(17, qint64(entry.refusals));
+        bind(18, msOrZero(entry.firstRefused));
+        bind(19, msOrZero(entry.retryAfter));
     }
 
     /// The row at the cursor, read in the order of Columns; false for names it does not know.
@@ -223,6 +249,9 @@ public:
         entry->resolved =
             integer(14) > 0 ? QDateTime::fromMSecsSinceEpoch(integer(14), Qt::UTC) : QDateTime();
         entry->providerText = text(15);
+        entry->refusals = int(integer(16));
+        entry->firstRefused = timeOrNone(integer(17));
+        entry->retryAfter = timeOrNone(integer(18));
         return JournalEntry::operationFromName(text(1), &entry->operation) &&
                JournalEntry::stateFromName(text(5), &entry->state);
     }
@@ -666,7 +695,8 @@ bool Journal::recordAndRelease(JournalEntry* entry)
     Statement statement(d->statements, d->db,
                         "UPDATE operations SET payment_id = ?1, state = ?2, "
                         "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
-                        "owner = '', provider_text = ?8 WHERE id = ?6 AND owner = ?7");
+                        "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
+                        "retry_after_ms = ?11 WHERE id = ?6 AND owner = ?7");
     if (!statement.prepared()) {
         return d->fail("cannot write to the journal");
     }
@@ -678,6 +708,9 @@ bool Journal::recordAndRelease(JournalEntry* entry)
     statement.bind(6, entry->id);
     statement.bind(7, d->owner.token());
     statement.bind(8, entry->providerText);
+    statement.bind(9, qint64(entry->refusals));
+    statement.bind(10, msOrZero(entry->firstRefused));
+    statement.bind(11, msOrZero(entry->retryAfter));
     if (stepWrite(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot write to the journal");
     }

@@ -32,7 +32,7 @@ public:
 
     enum class OpenMode { CreateIfMissing, ExistingOnly, ReadOnly };
     /// The schema this build writes; older files are migrated forward when opened.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     /// The wall clock of the rows' times: a simulation moves it to test the purge.
     static inline std::function<QDateTime()> wallClock = [] {

@@ -34,6 +34,11 @@ struct JournalEntry {
     /// The process that wrote the row, so a till can find its own operation again.
     qint64 ownerPid = 0;
     qint64 ownerStart = 0;
+    /// The provider's refusals of recovery's requests for this row, the first of them, and
+    /// when recovery in a host's idle time may try it again.
+    int refusals = 0;
+    QDateTime firstRefused;
+    QDateTime retryAfter;
     /// What the person who settled an Attention row by hand wrote, and when.
     QString note;
     QDateTime resolved;

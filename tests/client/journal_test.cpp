@@ -43,7 +43,8 @@ protected:
     }
 
     /// A row of a till that is gone: written by a handle that is closed again.
-    QString seed(Operation operation, const QString& paymentId, State state = State::Waiting)
+    QString seed(Operation operation, const QString& paymentId, State state = State::Waiting,
+                 qint64 ageMs = 0)
     {
         Journal journal;
         EXPECT_TRUE(journal.open(journalPath())) << journal.errorString().toStdString();
@@ -54,6 +55,9 @@ protected:
         entry.currency = 398;
         entry.paymentId = paymentId;
         entry.state = state;
+        if (ageMs > 0) {
+            entry.created = Journal::wallClock().addMSecs(-ageMs);
+        }
         EXPECT_TRUE(journal.record(&entry));
         return entry.id;
     }
@@ -275,8 +279,10 @@ TEST_F(JournalTest, RecoveryWorksOnEveryRowThatIsNotSettled)
         State state;
         int statusRequests;
         int reversals;
+        qint64 ageMs = 0;
     };
     const QJsonObject none;
+    const qint64 hour = 3600 * 1000;
     // clang-format off
     const QList<Case> cases = {
         {"a charged sale is reversed", Operation::Sale, "pay-1", State::Waiting, answer("SUCCESS"),
@@ -287,8 +293,8 @@ TEST_F(JournalTest, RecoveryWorksOnEveryRowThatIsNotSettled)
          answer("PENDING"), answer("REVERSED"), State::Reversed, 1, 1},
         {"a reversal not confirmed yet stays recovery's work", Operation::Sale, "pay-1",
          State::Unknown, answer("SUCCESS"), answer("PROCESSING"), State::Unknown, 1, 1},
-        {"a reversal that is refused needs a person", Operation::Sale, "pay-1", State::Waiting,
-         answer("SUCCESS"), refusal, State::Attention, 1, 1},
+        {"a refused reversal stays recovery's work", Operation::Sale, "pay-1", State::Waiting,
+         answer("SUCCESS"), refusal, State::Unknown, 1, 1},
         {"a declined sale", Operation::Sale, "pay-1", State::Waiting, answer("FAILED"), none,
          State::Declined, 1, 0},
         {"a sale already reversed", Operation::Sale, "pay-1", State::Unknown, answer("REVERSED"),
@@ -297,12 +303,18 @@ TEST_F(JournalTest, RecoveryWorksOnEveryRowThatIsNotSettled)
          State::Attention, answer("SUCCESS"), none, State::Attention, 1, 0},
         {"a sale without a payment id needs a person", Operation::Sale, "", State::Sending, none,
          none, State::Attention, 0, 0},
-        {"a sale the provider does not know", Operation::Sale, "pay-1", State::Waiting, refusal,
-         none, State::Attention, 1, 0},
+        {"a refused status request stays recovery's work", Operation::Sale, "pay-1",
+         State::Waiting, refusal, none, State::Unknown, 1, 0},
+        {"an unknown status changes nothing", Operation::Sale, "pay-1", State::Unknown,
+         answer("ON_HOLD"), none, State::Unknown, 1, 0},
         {"a full reversal that went through", Operation::Reversal, "pay-1", State::Waiting,
          answer("REVERSED"), none, State::Done, 1, 0},
-        {"a full reversal not carried out", Operation::Reversal, "pay-1", State::Unknown,
-         answer("SUCCESS"), none, State::Attention, 1, 0},
+        {"a full reversal the status does not show yet", Operation::Reversal, "pay-1",
+         State::Unknown, answer("SUCCESS"), none, State::Unknown, 1, 0},
+        {"a full reversal not carried out after an hour", Operation::Reversal, "pay-1",
+         State::Unknown, answer("SUCCESS"), none, State::Declined, 1, 0, 2 * hour},
+        {"a cancel after a partial refund", Operation::Reversal, "pay-1", State::Unknown,
+         answer("PARTIAL_CANCELLED"), none, State::Declined, 1, 0, 2 * hour},
         {"a partial reversal is never sent again", Operation::PartialReversal, "pay-1",
          State::Waiting, answer("PARTIAL_CANCELLED"), none, State::Attention, 1, 0},
         {"a partial reversal of a failed sale", Operation::PartialReversal, "pay-1",
@@ -313,7 +325,7 @@ TEST_F(JournalTest, RecoveryWorksOnEveryRowThatIsNotSettled)
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString id = seed(c.operation, c.paymentId, c.seeded);
+        const QString id = seed(c.operation, c.paymentId, c.seeded, c.ageMs);
         answerByPath(c.status, c.reversal);
         const int sentBefore = transport.sent().size();
         const int statusBefore = sentTo("/payment/status");

@@ -234,7 +234,7 @@ TEST(Journal, AVersionOneFileClimbsTheLadderInOneStep)
         PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)");
     Journal reader;
     EXPECT_FALSE(reader.open(path, Journal::OpenMode::ReadOnly));
-    EXPECT_TRUE(reader.errorString().contains("version is 1 and must be migrated to 2"));
+    EXPECT_TRUE(reader.errorString().contains("version is 1 and must be migrated to 3"));
 
     Journal journal;
     ASSERT_TRUE(journal.open(path)) << journal.errorString().toStdString();
