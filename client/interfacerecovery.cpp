@@ -228,7 +228,8 @@ bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs
             if (item.after.state != claimed.state ||
                 item.after.providerStatus != claimed.providerStatus ||
                 item.after.messageKey != claimed.messageKey ||
-                item.after.refusals != claimed.refusals) {
+                item.after.refusals != claimed.refusals ||
+                item.after.notCarriedSince != claimed.notCarriedSince) {
                 journal->save(&item.after);
             }
             logger->info("%1", QString("Журнал: %1 %2, платеж %3: %4 -> %5")
@@ -252,8 +253,6 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
     facts.hasPaymentId = !entry.paymentId.isEmpty();
     facts.reverseUnknown = reverseUnknown != 0;
     const QDateTime now = Journal::wallClock();
-    facts.hourSinceRequest =
-        entry.created.isValid() && entry.created.msecsTo(now) >= decision::CancelSettleMs;
     if (entry.operation == Operation::Fiscal || !facts.hasPaymentId) {
         // Nothing to look up: a receipt link the host sends again, or a row with no payment id.
         const decision::Outcome outcome =
@@ -280,6 +279,16 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
             entry.providerText = result.message.ru(); // the last refusal's own words
             facts.refusalsDue = entry.refusals >= decision::RefusalsForAttention &&
                                 entry.firstRefused.msecsTo(now) >= decision::RefusalSpanMs;
+        }
+        if (entry.operation == Operation::Reversal && evidence == decision::Evidence::Answered &&
+            (reply.status == decision::Status::Success ||
+             reply.status == decision::Status::PartialCancelled)) {
+            // Timed on the wall clock, counted again from now whenever it stepped back.
+            if (!entry.notCarriedSince.isValid() || entry.notCarriedSince > now) {
+                entry.notCarriedSince =
+                    entry.created.isValid() && entry.created <= now ? entry.created : now;
+            }
+            facts.hourSinceRequest = entry.notCarriedSince.msecsTo(now) >= decision::CancelSettleMs;
         }
         if (evidence == decision::Evidence::Answered && !reply.statusText.isEmpty()) {
             if (reply.status == decision::Status::Other &&

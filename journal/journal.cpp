@@ -55,11 +55,13 @@ constexpr int DefaultBusyTimeoutMs = 5000;
     "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"                      \
     "    WHERE state IN " UNSETTLED_STATES ";\n"
 
-// 2 -> 3: recovery counts the provider's refusals of a row and paces its next try.
+// 2 -> 3: recovery counts the provider's refusals of a row and paces its next try, and
+// times how long a cancel's payment has still shown charged.
 #define REFUSAL_COLUMNS                                                                            \
     "ALTER TABLE operations ADD COLUMN refusals INTEGER NOT NULL DEFAULT 0;\n"                     \
     "ALTER TABLE operations ADD COLUMN first_refused_ms INTEGER NOT NULL DEFAULT 0;\n"             \
-    "ALTER TABLE operations ADD COLUMN retry_after_ms INTEGER NOT NULL DEFAULT 0;\n"
+    "ALTER TABLE operations ADD COLUMN retry_after_ms INTEGER NOT NULL DEFAULT 0;\n"               \
+    "ALTER TABLE operations ADD COLUMN not_carried_since_ms INTEGER NOT NULL DEFAULT 0;\n"
 
 const char* const Schema = OPERATIONS_TABLE("operations") UNSETTLED_INDEX REFUSAL_COLUMNS;
 
@@ -99,21 +101,23 @@ static_assert(sizeof Migrations / sizeof *Migrations == Journal::SchemaVersion -
 const char* const Columns = "id, operation, amount, currency, payment_id, state, provider_status, "
                             "message_key, created_ms, changed_ms, owner_pid, owner_start, owner, "
                             "note, resolved_ms, provider_text, refusals, first_refused_ms, "
-                            "retry_after_ms";
+                            "retry_after_ms, not_carried_since_ms";
 
 // A known row changes only for the handle that owns it.
 const char* const Upsert = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
                         message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
                         note, resolved_ms, provider_text, refusals, first_refused_ms,
-                        retry_after_ms)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)
+                        retry_after_ms, not_carried_since_ms)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
+        ?20)
 ON CONFLICT (id) DO UPDATE SET
     payment_id = excluded.payment_id, state = excluded.state,
     provider_status = excluded.provider_status, message_key = excluded.message_key,
     changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,
     refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,
-    retry_after_ms = excluded.retry_after_ms
+    retry_after_ms = excluded.retry_after_ms,
+    not_carried_since_ms = excluded.not_carried_since_ms
 WHERE operations.owner = excluded.owner
 )";
 
@@ -121,8 +125,9 @@ const char* const CarryOver = R"(
 INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
                         message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
                         note, resolved_ms, provider_text, refusals, first_refused_ms,
-                        retry_after_ms)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19)
+                        retry_after_ms, not_carried_since_ms)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
+        ?20)
 ON CONFLICT (id) DO NOTHING
 )";
 
@@ -229,6 +234,7 @@ public:
         bind(17, qint64(entry.refusals));
         bind(18, msOrZero(entry.firstRefused));
         bind(19, msOrZero(entry.retryAfter));
+        bind(20, msOrZero(entry.notCarriedSince));
     }
 
     /// The row at the cursor, read in the order of Columns; false for names it does not know.
@@ -252,6 +258,7 @@ public:
         entry->refusals = int(integer(16));
         entry->firstRefused = timeOrNone(integer(17));
         entry->retryAfter = timeOrNone(integer(18));
+        entry->notCarriedSince = timeOrNone(integer(19));
         return JournalEntry::operationFromName(text(1), &entry->operation) &&
                JournalEntry::stateFromName(text(5), &entry->state);
     }
@@ -692,11 +699,12 @@ bool Journal::recordAndRelease(JournalEntry* entry)
         return false;
     }
     const QDateTime now = wallClock();
-    Statement statement(d->statements, d->db,
-                        "UPDATE operations SET payment_id = ?1, state = ?2, "
-                        "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
-                        "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
-                        "retry_after_ms = ?11 WHERE id = ?6 AND owner = ?7");
+    Statement statement(
+        d->statements, d->db,
+        "UPDATE operations SET payment_id = ?1, state = ?2, "
+        "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
+        "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
+        "retry_after_ms = ?11, not_carried_since_ms = ?12 WHERE id = ?6 AND owner = ?7");
     if (!statement.prepared()) {
         return d->fail("cannot write to the journal");
     }
@@ -711,6 +719,7 @@ bool Journal::recordAndRelease(JournalEntry* entry)
     statement.bind(9, qint64(entry->refusals));
     statement.bind(10, msOrZero(entry->firstRefused));
     statement.bind(11, msOrZero(entry->retryAfter));
+    statement.bind(12, msOrZero(entry->notCarriedSince));
     if (stepWrite(statement.get()) != SQLITE_DONE) {
         return d->fail("cannot write to the journal");
     }

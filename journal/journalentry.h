@@ -39,6 +39,9 @@ struct JournalEntry {
     int refusals = 0;
     QDateTime firstRefused;
     QDateTime retryAfter;
+    /// Since when a cancel's payment has shown still charged: its request's time, or, after
+    /// the wall clock stepped back past it, the first recovery that saw it so.
+    QDateTime notCarriedSince;
     /// What the person who settled an Attention row by hand wrote, and when.
     QString note;
     QDateTime resolved;
