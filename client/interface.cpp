@@ -1,6 +1,7 @@
 #include "interface.h"
 
 #include "config.h"
+#include "lastoperation.h"
 #include "operationjournal.h"
 #include "singleton.h"
 #include "waitgate.h"
@@ -58,7 +59,7 @@ bool Interface::RequestResult::operator==(const RequestResult& other) const
 Interface::Interface()
     : logger(Log4Qt::LogManager::logger("oxlenpay", QString())),
       waitGate(std::make_shared<WaitGate>()), journal(std::make_shared<OperationJournal>(logger)),
-      urlCache(std::make_shared<UrlCache>())
+      lastOperations(std::make_shared<LastOperations>()), urlCache(std::make_shared<UrlCache>())
 {
 }
 

@@ -22,6 +22,8 @@ class Logger;
 
 namespace oxlenpay {
 
+struct LastOperation;
+
 /// Client of the provider's merchant REST API: settings, signed transport,
 /// the provider operations and the blocking wait for their final status.
 class Interface {
@@ -115,6 +117,10 @@ public:
     /// reason, when the journal cannot be read. Waits run the same work in their idle time.
     bool recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const;
 
+    /// The calling thread's last operation, or the one running now: what its host was told
+    /// and what its journal row says.
+    LastOperation lastOperation() const;
+
 protected:
     qint64 timeout = settings::DefaultTimeoutMs;
     qint64 payDuration = settings::DefaultPayDurationMs;
@@ -185,6 +191,7 @@ private:
 
     std::shared_ptr<class WaitGate> waitGate;
     std::shared_ptr<class OperationJournal> journal;
+    std::shared_ptr<class LastOperations> lastOperations;
     /// The time-out of the next exchanges when recovery cuts it; -1: `timeout`.
     mutable qint64 exchangeLimitMs = -1;
     /// When idle-time recovery last tried each row, so a wait does not ask again at every poll.

@@ -3,6 +3,7 @@
 #include "interface.h"
 
 #include "decision.h"
+#include "lastoperation.h"
 #include "operationjournal.h"
 #include "paymentprocessingrequest.h"
 #include "restclient.h"
@@ -153,6 +154,7 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
     if (!beginTracked(&row, &refusal)) {
         return refusal;
     }
+    lastOperations->begin(row, journal->isEnabled());
     const QJsonObject body{{"amount", request.sum},
                            {"service_id", merchantServiceId},
                            {"otp_data", request.token},
@@ -171,15 +173,17 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
                               &reversal);
         settleRow(&row, reversal, true);
     }
-    if (!journal->finish(&row, result) && result.success && closeOutUnrecorded(row, open)) {
+    bool recorded = journal->finish(&row, result);
+    if (!recorded && result.success && closeOutUnrecorded(row, open)) {
         // Approved money that the journal cannot account for would be reversed by the next
         // recovery after the goods have gone: give it back now instead, and say so.
         Wait reversal;
         result = closeOutSale(result, CloseOut::NotRecorded, &reversal);
         row.state = open;
         settleRow(&row, reversal, true);
-        journal->finish(&row, result);
+        recorded = journal->finish(&row, result);
     }
+    lastOperations->end(row, result.settlement, recorded);
     return result;
 }
 
@@ -188,10 +192,18 @@ bool Interface::beginTracked(JournalEntry* row, RequestResult* refusal) const
     if (!journal->isEnabled()) {
         return true;
     }
-    if (!journal->ready(refusal)) {
+    if (!journal->ready(refusal) || !journal->start(row, refusal)) {
+        // Nothing was sent: the host is told so, and the till hears it the same way.
+        lastOperations->begin(*row, false);
+        lastOperations->end(*row, Settlement::Declined, false);
         return false;
     }
-    return journal->start(row, refusal);
+    return true;
+}
+
+LastOperation Interface::lastOperation() const
+{
+    return lastOperations->current();
 }
 
 void Interface::noteAnswer(JournalEntry* row, const RequestResult& answer) const
@@ -205,6 +217,7 @@ void Interface::noteAnswer(JournalEntry* row, const RequestResult& answer) const
         decision::next(row->operation, row->state, learned.evidence, facts);
     if (outcome.action == decision::Action::Poll) {
         journal->answered(row, answer);
+        lastOperations->update(*row);
     }
 }
 
@@ -427,10 +440,11 @@ Interface::RequestResult Interface::reversal(const PaymentProcessingRequest& req
     if (!beginTracked(&row, &result)) {
         return result;
     }
+    lastOperations->begin(row, journal->isEnabled());
     const Wait wait = reverseWhole(request.rrn, payDuration, &row);
     result = wait.result;
     settleRow(&row, wait, false);
-    journal->finish(&row, result);
+    lastOperations->end(row, result.settlement, journal->finish(&row, result));
     return result;
 }
 
@@ -444,6 +458,7 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
     if (!beginTracked(&row, &result)) {
         return result;
     }
+    lastOperations->begin(row, journal->isEnabled());
     const QJsonObject body{{"payment_id", request.rrn}, {"amount", request.sum}};
     RequestResult first = sendRequest(PartialReversal, body);
     // The payment's status cannot tell this refund from an earlier one: without the
@@ -452,7 +467,7 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
         first = aboutAnotherPayment(request.rrn);
         logger->error(first.message.ru());
         settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
-        journal->finish(&row, first);
+        lastOperations->end(row, first.settlement, journal->finish(&row, first));
         return first;
     }
     if (first.success && first.getRrn().isEmpty() &&
@@ -467,14 +482,14 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
                                  "возврат")
                              .arg(request.rrn));
         logger->error(first.message.ru());
-        journal->finish(&row, first);
+        lastOperations->end(row, first.settlement, journal->finish(&row, first));
         return first;
     }
     noteAnswer(&row, first);
     const Wait wait = awaitStatus("PARTIAL_CANCELLED", first, payDuration);
     result = wait.result;
     settleRow(&row, wait, false);
-    journal->finish(&row, result);
+    lastOperations->end(row, result.settlement, journal->finish(&row, result));
     return result;
 }
 
@@ -487,6 +502,7 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
     if (!beginTracked(&row, &result)) {
         return false;
     }
+    lastOperations->begin(row, journal->isEnabled());
     const QJsonObject body{{"payment_id", paymentId}, {"fiscal_url", fiscalUrl}};
     const RequestResult first = sendRequest(Fiscal, body);
     // A settled sale's status is "SUCCESS" too, so only the fiscal answer itself confirms
@@ -505,7 +521,9 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
             result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
         }
     }
-    journal->finish(&row, result);
+    const bool recorded = journal->finish(&row, result);
+    lastOperations->end(row, result.success ? Settlement::Approved : Settlement::Declined,
+                        recorded);
     return result.success;
 }
 

@@ -832,26 +832,6 @@ bool Journal::entries(QVector<JournalEntry>* out, const Filter& filter) const
     return d->readEntries(condition + " ORDER BY created_ms DESC, rowid DESC", out, texts, numbers);
 }
 
-bool Journal::latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const
-{
-    QMutexLocker lock(&d->mutex);
-    if (!d->db) {
-        return d->fail("the journal is not open");
-    }
-    QVector<JournalEntry> found;
-    const QByteArray where = "WHERE owner_pid = ?1 AND owner_start = ?2 AND created_ms >= ?3 "
-                             "ORDER BY created_ms DESC, rowid DESC LIMIT 1";
-    if (!d->readEntries(where, &found, {}, {pid, start, since.toMSecsSinceEpoch()})) {
-        return false;
-    }
-    if (found.isEmpty()) {
-        d->error = "no entry of this process";
-        return false;
-    }
-    *out = found.first();
-    return true;
-}
-
 int Journal::removeSettledBefore(const QDateTime& before)
 {
     QMutexLocker lock(&d->mutex);

@@ -86,8 +86,6 @@ public:
     bool entries(QVector<JournalEntry>* out, bool unsettledOnly) const;
     /// The entries `filter` selects, newest first.
     bool entries(QVector<JournalEntry>* out, const Filter& filter) const;
-    /// The newest entry written by process `pid` (started at `start`) at or after `since`.
-    bool latestOf(qint64 pid, qint64 start, const QDateTime& since, JournalEntry* out) const;
     /// Deletes the settled entries last changed before `before`; their number, or -1.
     int removeSettledBefore(const QDateTime& before);
 

@@ -1,6 +1,7 @@
 #include "oxlenpay.h"
 
 #include "createanswer.h"
+#include "lastoperation.h"
 
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
@@ -93,6 +94,26 @@ QVariantMap OxlenPay::recoverJournal()
         });
     }
     return {{"entries", entries}};
+}
+
+QVariantMap OxlenPay::lastOperation()
+{
+    if (!interface) {
+        return {};
+    }
+    const LastOperation last = interface->lastOperation();
+    if (!last.known) {
+        return {};
+    }
+    return {
+        {"operation", JournalEntry::operationName(last.operation)},
+        {"settlement", LastOperation::settlementName(last.settlement)},
+        {"journalState", last.journaled ? JournalEntry::stateName(last.journalState) : QString()},
+        {"journalRecorded", last.journalRecorded},
+        {"transactionId", last.transactionId},
+        {"paymentId", last.paymentId},
+        {"running", last.running},
+    };
 }
 
 PaymentProcessingAnswer OxlenPay::payment(const PaymentProcessingRequest& request)

@@ -41,6 +41,12 @@ public:
     /// "amount", "currency", "before", "after", "key", "note"}]}.
     Q_INVOKABLE QVariantMap recoverJournal();
 
+    /// How the calling thread's last operation ended, or the one running now (for a
+    /// Ctrl-C handler): {"operation", "settlement" (approved, declined, reversed, unknown,
+    /// reversalOwed), "journalState" (empty without a journal row), "journalRecorded",
+    /// "transactionId", "paymentId", "running"}; empty before any operation.
+    Q_INVOKABLE QVariantMap lastOperation();
+
     /// A refund: a full reversal when it returns the whole original amount, else a partial one.
     PaymentProcessingAnswer reversal(const PaymentProcessingRequest& request);
 

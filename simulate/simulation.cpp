@@ -660,24 +660,19 @@ void Simulation::record(const QString& id, const QString& kind, const QString& p
     QString told = crashed ? "none" : done.value("told").toString();
     const QString named = done.value("paymentId").toString();
     if (!crashed && kind != "fiscal") {
-        // The cashier reads the till; the host acts on the plug-in's answer and its journal
-        // row. Where the till read another outcome, that is checked once here, and the
-        // plug-in's own decision stands for what the host was told.
+        // The cashier reads the till; the host acts on the plug-in's answer. Where the till
+        // read another outcome than the plug-in's own settlement, that is checked once here,
+        // and the plug-in's decision stands for what the host was told.
         QVector<JournalEntry> rows;
         readRows(&rows);
-        QString decided = done.value("pluginApproved").toBool() ? "approved" : "declined";
         if (m_vanished && std::none_of(rows.begin(), rows.end(),
                                        [&](const JournalEntry& row) { return row.id == id; })) {
             m_lostRows.insert(id); // its row went with the folder, for now at least
         }
-        for (const JournalEntry& row : rows) {
-            if (row.id == id && !done.value("pluginApproved").toBool()) {
-                decided = row.state == State::Done       ? "approved"
-                          : row.state == State::Declined ? "declined"
-                          : row.state == State::Reversed ? "declined"
-                                                         : "unknown";
-            }
-        }
+        const QString settlement = done.value("settlement").toString();
+        const QString decided = settlement == "approved"                               ? "approved"
+                                : settlement == "declined" || settlement == "reversed" ? "declined"
+                                                                                       : "unknown";
         if (decided != told) {
             violate("till-misread-outcome",
                     QString("the till printed %1 for the %2 %3, the plug-in decided %4")

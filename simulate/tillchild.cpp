@@ -143,14 +143,14 @@ QJsonObject told(const till::Outcome& outcome)
 /// reading of it.
 QJsonObject money(const QString& operation, const PaymentProcessingRequest& request, bool cancel)
 {
-    const QDateTime since = oxlenpay::Journal::wallClock();
     const PaymentProcessingAnswer answer =
         cancel ? front->cancel(request) : front->payment(request);
     till::Outcome outcome = till::Outcome::ofAnswer(operation, answer);
     outcome.paymentId = request.rrn;
-    till::settleFromJournal(since, &outcome);
+    till::settleFromPlugin(front, &outcome);
     QJsonObject done = told(outcome);
     done.insert("pluginApproved", answer.isSuccess());
+    done.insert("settlement", front->lastOperation().value("settlement").toString());
     return done;
 }
 

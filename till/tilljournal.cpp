@@ -45,19 +45,6 @@ bool openExisting(oxlenpay::Journal* journal, const QString& path, oxlenpay::Jou
     return true;
 }
 
-ResultState resultOf(JournalEntry::State state)
-{
-    switch (state) {
-    case JournalEntry::State::Done:
-        return ResultState::Approved;
-    case JournalEntry::State::Declined:
-    case JournalEntry::State::Reversed:
-        return ResultState::Declined;
-    default:
-        return ResultState::Unknown;
-    }
-}
-
 QString orDash(const QString& text)
 {
     return text.isEmpty() ? "-" : text;
@@ -132,45 +119,55 @@ bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QStr
 
 namespace {
 
-bool ownRow(const QDateTime& since, JournalEntry* row, bool* journalOn)
+// The plug-in's own account of the operation; empty when it gives none.
+QVariantMap lastOperationOf(QObject* plugin)
 {
-    const QString path = journalPath();
-    *journalOn = !path.isEmpty();
-    oxlenpay::Journal journal;
-    const oxlenpay::ProcessIdentity self = oxlenpay::ProcessIdentity::current();
-    return *journalOn && journal.open(path, oxlenpay::Journal::OpenMode::ReadOnly) &&
-           journal.latestOf(self.pid, self.startTicks, since, row);
+    QVariantMap last;
+    if (!plugin || !QMetaObject::invokeMethod(plugin, "lastOperation", Qt::DirectConnection,
+                                              Q_RETURN_ARG(QVariantMap, last))) {
+        return QVariantMap();
+    }
+    return last;
 }
 
 } // namespace
 
-void settleFromJournal(const QDateTime& since, Outcome* outcome)
+void settleFromPlugin(QObject* plugin, Outcome* outcome)
 {
-    JournalEntry row;
-    bool journalOn = false;
-    if (ownRow(since, &row, &journalOn)) {
-        outcome->state = resultOf(row.state);
-        outcome->transactionId = row.id;
-        if (!row.paymentId.isEmpty()) {
-            outcome->paymentId = row.paymentId;
+    const QVariantMap last = lastOperationOf(plugin);
+    if (last.isEmpty()) {
+        // A plug-in that says nothing: a failure cannot be told from an unknown outcome.
+        if (!outcome->answer.isSuccess()) {
+            outcome->state = ResultState::Unknown;
         }
         return;
     }
-    // No row: with a journal, the plug-in refused before anything was sent; without one,
-    // a failure cannot be told from an unknown outcome.
-    if (!outcome->answer.isSuccess()) {
-        outcome->state = journalOn ? ResultState::Declined : ResultState::Unknown;
+    const QString settlement = last.value("settlement").toString();
+    if (settlement == "approved") {
+        outcome->state = ResultState::Approved;
+    } else if (settlement == "declined" || settlement == "reversed") {
+        outcome->state = ResultState::Declined;
+    } else {
+        outcome->state = ResultState::Unknown; // unknown, reversalOwed, or a name not known here
     }
+    outcome->transactionId = last.value("transactionId").toString();
+    if (!last.value("paymentId").toString().isEmpty()) {
+        outcome->paymentId = last.value("paymentId").toString();
+    }
+    outcome->journalState = last.value("journalState").toString();
+    outcome->journalRecorded = last.value("journalRecorded").toBool();
 }
 
-QString operationReference(const QDateTime& since)
+QString operationReference(QObject* plugin)
 {
-    JournalEntry row;
-    bool journalOn = false;
-    if (!ownRow(since, &row, &journalOn)) {
+    const QVariantMap last = lastOperationOf(plugin);
+    if (last.isEmpty() || !last.value("running").toBool()) {
         return QString();
     }
-    return row.paymentId.isEmpty() ? "none yet (transaction " + row.id + ")" : row.paymentId;
+    const QString paymentId = last.value("paymentId").toString();
+    return paymentId.isEmpty()
+               ? "none yet (transaction " + last.value("transactionId").toString() + ")"
+               : paymentId;
 }
 
 bool recoverJournal(QObject* plugin, Outcome* outcome, QString* error)

@@ -29,14 +29,14 @@ bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, Q
 bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error,
                   bool* ioFailure);
 
-/// How the operation this process started at `since` ended, as its journal row says:
-/// the state and the ids are taken from there. Without a journal, or without a row (the
-/// plug-in refused before sending), the answer's success alone decides.
-void settleFromJournal(const QDateTime& since, Outcome* outcome);
+/// How the operation just run on this thread ended, as the plug-in says: its settlement
+/// decides the state, and the ids and the journal's state come from there too. A plug-in
+/// that says nothing leaves the answer's success to decide, a failure read as unknown.
+void settleFromPlugin(QObject* plugin, Outcome* outcome);
 
-/// The payment id (or, before one is known, the transaction id) of the operation this
-/// process started at `since`, for a message on a forced exit; empty when there is none.
-QString operationReference(const QDateTime& since);
+/// The payment id (or, before one is known, the transaction id) of the operation running
+/// in the plug-in now, for a message on a forced exit; empty when none runs.
+QString operationReference(QObject* plugin);
 
 /// `recover`: the plug-in finishes what a gone process left open; the outcome tells what
 /// became of each entry and is unknown (exit 4) while any entry is not settled.

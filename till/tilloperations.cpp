@@ -9,7 +9,10 @@
 #include "waitprogress.h"
 
 #include <QElapsedTimer>
+
 #include <QJsonArray>
+#include <QObject>
+#include <cstdio>
 
 namespace till {
 
@@ -76,7 +79,14 @@ Outcome TillOperations::waitFor(
     outcome.amountAsked = request.sum;
     outcome.currency = request.currencyCode;
     outcome.paymentId = request.rrn;
-    settleFromJournal(since, &outcome);
+    settleFromPlugin(dynamic_cast<QObject*>(m_processing), &outcome);
+    if (outcome.success() && !outcome.journalRecorded && !outcome.journalState.isEmpty()) {
+        // The money moved and the host was told so; only its record is missing.
+        std::fprintf(stderr,
+                     "warning: the %s was carried out, but the payment journal could not record "
+                     "it: check the journal's disk\n",
+                     qPrintable(operation));
+    }
     // One line that ties the operation's ids to its outcome, for whoever reads the logs later.
     QMessageLogger(nullptr, 0, nullptr, "oxlenpay-till").info().noquote()
         << QString("%1 ended %2: transaction %3, payment %4, %5 ms")

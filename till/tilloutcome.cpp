@@ -110,7 +110,8 @@ QJsonObject Outcome::json() const
             {"paymentMethod", int(answer.getPaymentMethod())},
             {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())},
             {"transactionId", transactionId},
-            {"paymentId", knownPaymentId()}};
+            {"paymentId", knownPaymentId()},
+            {"journalRecorded", journalRecorded}};
 }
 
 QString Outcome::receipt() const

@@ -21,9 +21,11 @@ struct Outcome {
     PaymentProcessingAnswer answer;
     qint32 amountAsked = 0; // hundredths; 0 when none was given
     qint32 currency = 0;
-    QString paymentId;     // the payment the operation was about, once known
-    QString transactionId; // the journal's id of the operation
-    QString link;          // the fiscal link handed over
+    QString paymentId;           // the payment the operation was about, once known
+    QString transactionId;       // the journal's id of the operation
+    QString link;                // the fiscal link handed over
+    QString journalState;        // the journal row's state, as the plug-in left it
+    bool journalRecorded = true; // false: approved, but the journal could not record it
 
     /// For operations without a money answer (info): rendered elsewhere.
     QJsonObject customJson;

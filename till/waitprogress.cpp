@@ -139,7 +139,7 @@ void WaitProgress::watchInterrupts()
 {
     char byte = 0;
     while (read(interruptPipe[0], &byte, 1) == 1 && byte == InterruptByte) {
-        const QString reference = operationReference(m_since);
+        const QString reference = operationReference(dynamic_cast<QObject*>(m_processing));
         if (!reference.isEmpty()) {
             noteReference(reference);
         }

@@ -12,9 +12,10 @@ TEST_F(TillEndToEnd, SaleSettlesAfterPolls)
     const TillRun run = till({"--json", "sale", "--amount", "15.5", "--token", "settle-2"});
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QJsonObject json = run.json();
-    EXPECT_EQ(json.keys(), QStringList({"additionalInfo", "code", "message", "operation", "outcome",
-                                        "paymentId", "paymentMethod", "rrn", "status", "success",
-                                        "terminalId", "transactionId"}));
+    EXPECT_EQ(json.keys(), QStringList({"additionalInfo", "code", "journalRecorded", "message",
+                                        "operation", "outcome", "paymentId", "paymentMethod", "rrn",
+                                        "status", "success", "terminalId", "transactionId"}));
+    EXPECT_TRUE(json.value("journalRecorded").toBool());
     EXPECT_EQ(json.value("outcome").toString(), "approved");
     EXPECT_EQ(json.value("operation").toString(), "sale");
     EXPECT_TRUE(json.value("success").isBool());

@@ -332,8 +332,10 @@ TEST_F(TillJournal, AFullDiskNeverEndsInApprovedMoneyReversedLater)
     filler.close();
     ASSERT_TRUE(process.waitForFinished(60000));
     const QJsonObject told = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    // Reversed at once; the till, which reads the row that could not be closed, says unknown.
-    EXPECT_EQ(told.value("outcome").toString(), "unknown");
+    // Reversed at once: the till says what the plug-in told its host, though the row
+    // could not be closed.
+    EXPECT_EQ(told.value("outcome").toString(), "declined");
+    EXPECT_FALSE(told.value("journalRecorded").toBool());
     EXPECT_EQ(told.value("message").toObject().value("key").toString(),
               "paymentNotRecordedReversed");
     const QString paymentId = ledger().last().toObject().value("payment_id").toString();

@@ -1,0 +1,72 @@
+#include "lastoperation.h"
+
+#include <QThread>
+
+namespace oxlenpay {
+
+const char* LastOperation::settlementName(Interface::Settlement settlement)
+{
+    switch (settlement) {
+    case Interface::Settlement::Approved:
+        return "approved";
+    case Interface::Settlement::Declined:
+        return "declined";
+    case Interface::Settlement::Reversed:
+        return "reversed";
+    case Interface::Settlement::Unknown:
+        return "unknown";
+    case Interface::Settlement::ReversalOwed:
+        return "reversalOwed";
+    }
+    return "unknown";
+}
+
+void LastOperations::begin(const JournalEntry& row, bool journaled)
+{
+    LastOperation operation;
+    operation.known = true;
+    operation.running = true;
+    operation.operation = row.operation;
+    operation.journaled = journaled;
+    operation.journalState = row.state;
+    operation.transactionId = row.id;
+    operation.paymentId = row.paymentId;
+    QMutexLocker lock(&m_mutex);
+    m_byThread.insert(QThread::currentThreadId(), operation);
+}
+
+void LastOperations::update(const JournalEntry& row)
+{
+    QMutexLocker lock(&m_mutex);
+    LastOperation& operation = m_byThread[QThread::currentThreadId()];
+    operation.journalState = row.state;
+    operation.paymentId = row.paymentId;
+}
+
+void LastOperations::end(const JournalEntry& row, Interface::Settlement settlement, bool recorded)
+{
+    QMutexLocker lock(&m_mutex);
+    LastOperation& operation = m_byThread[QThread::currentThreadId()];
+    operation.running = false;
+    operation.settlement = settlement;
+    operation.journalState = row.state;
+    operation.journalRecorded = operation.journaled && recorded;
+    operation.paymentId = row.paymentId;
+}
+
+LastOperation LastOperations::current() const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto own = m_byThread.constFind(QThread::currentThreadId());
+    if (own != m_byThread.constEnd()) {
+        return *own;
+    }
+    for (const LastOperation& operation : m_byThread) {
+        if (operation.running) {
+            return operation;
+        }
+    }
+    return LastOperation();
+}
+
+} // namespace oxlenpay

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "interface.h"
+#include "journalentry.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+namespace oxlenpay {
+
+/// What the host was last told about one operation, and what its journal row says: the
+/// till learns an outcome from here, never by searching the journal.
+struct LastOperation {
+    bool known = false;   ///< false until the calling thread started an operation
+    bool running = false; ///< the operation has not ended yet
+    JournalEntry::Operation operation = JournalEntry::Operation::Sale;
+    Interface::Settlement settlement = Interface::Settlement::Unknown;
+    bool journaled = false; ///< the journal is on and holds the operation's row
+    JournalEntry::State journalState = JournalEntry::State::Sending;
+    bool journalRecorded = false; ///< the row's closing state was made durable
+    QString transactionId;
+    QString paymentId;
+
+    static const char* settlementName(Interface::Settlement settlement);
+};
+
+/// The operations of each calling thread, under one lock: calls on one client object are
+/// not serialised by the host.
+class LastOperations {
+public:
+    /// `row` is under way on this thread.
+    void begin(const JournalEntry& row, bool journaled);
+    /// Its payment id or journal state moved.
+    void update(const JournalEntry& row);
+    /// The host is told `settlement`.
+    void end(const JournalEntry& row, Interface::Settlement settlement, bool recorded);
+    /// This thread's operation; from a thread that has none (a Ctrl-C handler), the one
+    /// running elsewhere, if any.
+    LastOperation current() const;
+
+private:
+    mutable QMutex m_mutex;
+    QHash<Qt::HANDLE, LastOperation> m_byThread;
+};
+
+} // namespace oxlenpay
