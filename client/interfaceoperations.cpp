@@ -160,6 +160,7 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
                            {"otp_data", request.token},
                            {"cashbox_code", merchantId},
                            {"transaction_id", transactionId}};
+    journal->keepInPlace(); // the row is in its place before money moves
     const RequestResult first = sendRequest(Payment, body);
     noteAnswer(&row, first);
     const Wait wait = awaitStatus("SUCCESS", first, payDuration, reverseUnknown != 0);
@@ -281,6 +282,7 @@ Interface::Wait Interface::pollUntil(const QString& status, const RequestResult&
     const auto start = WaitClock::now();
     auto next = start;
     for (;;) {
+        journal->keepInPlace(); // a vanished journal is made anew within one poll
         recoverWhileIdle(next);
         if (!waitGate->sleepUntil(next)) {
             wait.end = WaitEnd::Interrupted;
@@ -416,6 +418,7 @@ Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs
                                         JournalEntry* row) const
 {
     const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
+    journal->keepInPlace(); // the row is in its place before money moves
     RequestResult first = sendRequest(Reversal, body);
     // "REVERSED" is the payment's own status, so a lost answer is settled by polling the payment.
     if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "REVERSED") {
@@ -460,6 +463,7 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
     }
     lastOperations->begin(row, journal->isEnabled());
     const QJsonObject body{{"payment_id", request.rrn}, {"amount", request.sum}};
+    journal->keepInPlace(); // the row is in its place before money moves
     RequestResult first = sendRequest(PartialReversal, body);
     // The payment's status cannot tell this refund from an earlier one: without the
     // refund's own answer its outcome is unknown.
@@ -504,6 +508,7 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
     }
     lastOperations->begin(row, journal->isEnabled());
     const QJsonObject body{{"payment_id", paymentId}, {"fiscal_url", fiscalUrl}};
+    journal->keepInPlace(); // the row is in its place before money moves
     const RequestResult first = sendRequest(Fiscal, body);
     // A settled sale's status is "SUCCESS" too, so only the fiscal answer itself confirms
     // the link; without it the host queues the message again.

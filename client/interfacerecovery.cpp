@@ -182,23 +182,25 @@ void Interface::recoverWhileIdle(WaitClock::TimePoint until) const
     if (!journal->isEnabled() || millisecondsUntil(until) < settings::IdleRecoveryFloorMs) {
         return;
     }
-    journal->setBusyTimeout(
-        int(qMin<qint64>(millisecondsUntil(until), settings::IdleRecoveryExchangeMs)));
     QVector<RecoveredEntry> items;
     recoveryPass(until, settings::IdleRecoveryExchangeMs, &items,
                  WaitClock::now() - std::chrono::milliseconds(settings::IdleRecoveryRetryMs));
-    journal->setBusyTimeout(-1);
 }
 
 bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs,
                              QVector<RecoveredEntry>* items, WaitClock::TimePoint retryAfter) const
 {
-    QVector<JournalEntry> rows;
-    if (!journal->unsettledEntries(&rows)) {
-        return false;
-    }
     const bool idle = retryAfter != WaitClock::TimePoint();
+    // A held write lock waits no longer than the time recovery has left.
+    const auto capBusyWait = [&] {
+        const qint64 cap = idle ? settings::IdleRecoveryExchangeMs : settings::JournalBusyMs;
+        journal->setBusyTimeout(int(qBound<qint64>(1, millisecondsUntil(deadline), cap)));
+    };
+    capBusyWait();
+    QVector<JournalEntry> rows;
+    const bool read = journal->unsettledEntries(&rows);
     for (const JournalEntry& row : rows) {
+        capBusyWait();
         RecoveredEntry item{row, row, QString()};
         const bool mine = journal->isMine(row);
         if (mine && row.isOpen()) {
@@ -239,7 +241,8 @@ bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs
         }
         items->append(item);
     }
-    return true;
+    journal->setBusyTimeout(-1);
+    return read;
 }
 
 JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::TimePoint deadline,

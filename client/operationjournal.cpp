@@ -43,6 +43,8 @@ bool OperationJournal::ready(RequestResult* refusal)
 {
     QMutexLocker lock(&m_mutex);
     if (m_journal.isOpen()) {
+        lock.unlock();
+        keepInPlace(); // a vanished file is made anew before the operation's first write
         return true;
     }
     if (!m_journal.open(m_path)) {
@@ -151,8 +153,21 @@ bool OperationJournal::write(JournalEntry* row)
     return release ? m_journal.recordAndRelease(row) : m_journal.record(row);
 }
 
+void OperationJournal::keepInPlace()
+{
+    if (!isEnabled()) {
+        return;
+    }
+    if (!m_journal.keepInPlace()) {
+        m_logger->error(QString("Журнал платежей %1 пропал и не создан заново: %2")
+                            .arg(path(), m_journal.errorString()));
+    }
+    noteCarriedOver();
+}
+
 bool OperationJournal::unsettledEntries(QVector<JournalEntry>* entries)
 {
+    keepInPlace(); // never work from a copy that left its place
     if (!m_journal.entries(entries, true)) {
         m_logger->error(
             QString("Журнал платежей %1 не прочитан: %2").arg(path(), m_journal.errorString()));
@@ -176,9 +191,11 @@ bool OperationJournal::isMine(const JournalEntry& row) const
 
 bool OperationJournal::isWriterAlive(const JournalEntry& row) const
 {
-    if (!row.owner.isEmpty()) {
-        return m_journal.isOwnerAlive(row.owner);
+    if (!row.owner.isEmpty() && m_journal.isOwnerAlive(row.owner)) {
+        return true;
     }
+    // An open row's process decides too: a till whose owner file went with a vanished
+    // folder, or a version-1 till, which had none, still works on it while it runs.
     return row.isOpen() && ProcessIdentity::isAlive(row.ownerPid, row.ownerStart);
 }
 

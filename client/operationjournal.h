@@ -41,14 +41,16 @@ public:
     /// A row left unsettled is given up in the same write, for any recovery to take.
     bool save(JournalEntry* row);
 
+    /// Makes the journal anew, with every row, when its file left its place.
+    void keepInPlace();
     /// Rows recovery may have to work on: every one that is not settled, oldest first.
     bool unsettledEntries(QVector<JournalEntry>* entries);
     /// Takes over a row of a gone handle in `state`; false when another recovery has it.
     bool claim(JournalEntry* row, JournalEntry::State state);
     bool isMine(const JournalEntry& row) const;
-    /// Whether the till that works on `row` still runs. A row that is still open and has
-    /// no owner handle was written by a version-1 till, which had none: its process
-    /// decides. A row given up (unknown, attention) belongs to nobody.
+    /// Whether the till that works on `row` still runs: its owner handle is open, or, for a
+    /// row still open, its process runs. A row given up (unknown, attention) belongs to
+    /// nobody.
     bool isWriterAlive(const JournalEntry& row) const;
     /// How long the journal waits for another process's write (recovery cuts it).
     void setBusyTimeout(int milliseconds);

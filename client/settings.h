@@ -40,6 +40,8 @@ inline constexpr int SmallestRealFrequencyMs = 500;
 inline constexpr int CloseOutLimitMs = 60000;
 /// `recover` never takes longer than this, for all entries.
 inline constexpr int RecoveryLimitMs = 30000;
+/// How long a journal write waits for another process's transaction.
+inline constexpr int JournalBusyMs = 5000;
 /// Recovery in a wait's idle time: no exchange longer than this, so an interrupt is never
 /// held up for long, and none at all when less idle time than the floor is left.
 inline constexpr int IdleRecoveryExchangeMs = 1000;

@@ -10,6 +10,8 @@
 #include <QMutex>
 #include <QStringList>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -531,32 +533,68 @@ struct Journal::Private {
 
     /// Before a write: the file at the configured path must be the one open here, and this
     /// handle's owner file must still be there. When either vanished (a folder deleted under
-    /// a running till), the journal is made anew at its path with every unsettled row.
-    bool ensureInPlace()
+    /// a running till), the journal is made anew at its path with every row.
+    /// `unlessEmpty`: nothing is made anew when no unsettled row needs carrying.
+    bool ensureInPlace(bool unlessEmpty = false)
     {
         if (FileIdentity::of(path) == file && owner.holds()) {
             return true;
         }
+        // Every row goes: settled ones are the day's record, unsettled ones recovery's work.
         QVector<JournalEntry> keep;
-        if (!readEntries(QByteArray("WHERE state IN ") + Unsettled, &keep)) {
+        if (!readEntries(QByteArray(), &keep)) {
             return false;
         }
-        closeDb();
+        const int unsettled = int(std::count_if(
+            keep.begin(), keep.end(), [](const JournalEntry& row) { return !row.isSettled(); }));
+        if (unlessEmpty && unsettled == 0) {
+            return true;
+        }
+        // The file that left stays open here until the new one holds every row: when making
+        // it fails, nothing is lost, and the next write tries again.
+        sqlite3* const left = db;
+        const FileIdentity leftFile = file;
+        statements.clear();
+        db = nullptr;
+        const auto keepLeft = [&] {
+            if (db) {
+                closeDb();
+            }
+            db = left;
+            file = leftFile;
+            return false;
+        };
         QDir().mkpath(QFileInfo(path).absolutePath());
         if (!openAt(path)) {
-            return false;
+            return keepLeft();
         }
-        for (const JournalEntry& entry : keep) {
-            Statement statement(statements, db, CarryOver);
-            statement.bindEntry(entry);
-            if (!statement.prepared() || stepWrite(statement.get()) != SQLITE_DONE) {
-                return fail("cannot carry the unsettled entries over to the new journal");
+        // All rows or none: a half carried-over journal would hide the rest from recovery.
+        if (!execute("BEGIN IMMEDIATE")) {
+            return keepLeft();
+        }
+        const bool carried = [&] {
+            for (const JournalEntry& entry : keep) {
+                Statement statement(statements, db, CarryOver);
+                statement.bindEntry(entry);
+                // One transaction of its own, which commits whole or not at all.
+                if (!statement.prepared() || sqlite3_step(statement.get()) != SQLITE_DONE) {
+                    return fail("cannot carry the entries over to the new journal");
+                }
             }
+            return true;
+        }();
+        if (!carried || !execute("COMMIT")) {
+            execute("ROLLBACK");
+            return keepLeft();
         }
-        carriedOver += keep.size();
+        sqlite3_close_v2(left);
+        carriedOver += unsettled;
         QString ownerError;
         return owner.take(path, &ownerError) || fail(ownerError);
     }
+
+    /// After a write: when the file left its place meanwhile, the row goes with the others.
+    bool keptAfterWrite() { return FileIdentity::of(path) == file || ensureInPlace(); }
 
     /// Everything a write needs first: an open file in its place, and no injected fault.
     bool writable()
@@ -614,9 +652,19 @@ bool Journal::isUsable(const QString& path, QString* problem)
     return false;
 }
 
+bool Journal::keepInPlace()
+{
+    QMutexLocker lock(&d->mutex);
+    return !d->db || d->mode == OpenMode::ReadOnly || d->ensureInPlace();
+}
+
 void Journal::close()
 {
     QMutexLocker lock(&d->mutex);
+    if (d->db && d->mode != OpenMode::ReadOnly) {
+        // A till that ends takes no unsettled row away with a vanished file.
+        d->ensureInPlace(true);
+    }
     d->closeDb();
     d->owner.release();
 }
@@ -669,99 +717,112 @@ int Journal::carriedOver() const
 bool Journal::record(JournalEntry* entry)
 {
     QMutexLocker lock(&d->mutex);
-    if (!d->writable()) {
-        return false;
-    }
-    entry->owner = d->owner.token();
-    entry->changed = wallClock();
-    if (!entry->created.isValid()) {
-        entry->created = entry->changed;
-    }
-    Statement statement(d->statements, d->db, Upsert);
-    if (!statement.prepared()) {
-        return d->fail("cannot write to the journal");
-    }
-    statement.bindEntry(*entry);
-    if (stepWrite(statement.get()) != SQLITE_DONE) {
-        return d->fail("cannot write to the journal");
-    }
-    if (sqlite3_changes(d->db) != 1) {
-        d->error = QString("the entry %1 belongs to another till's journal handle").arg(entry->id);
-        return false;
-    }
-    return true;
+    // The statement ends before the place is checked: making the journal anew finalizes it.
+    const bool written = [&] {
+        if (!d->writable()) {
+            return false;
+        }
+        entry->owner = d->owner.token();
+        entry->changed = wallClock();
+        if (!entry->created.isValid()) {
+            entry->created = entry->changed;
+        }
+        Statement statement(d->statements, d->db, Upsert);
+        if (!statement.prepared()) {
+            return d->fail("cannot write to the journal");
+        }
+        statement.bindEntry(*entry);
+        if (stepWrite(statement.get()) != SQLITE_DONE) {
+            return d->fail("cannot write to the journal");
+        }
+        if (sqlite3_changes(d->db) != 1) {
+            d->error =
+                QString("the entry %1 belongs to another till's journal handle").arg(entry->id);
+            return false;
+        }
+        return true;
+    }();
+    return written && d->keptAfterWrite();
 }
 
 bool Journal::recordAndRelease(JournalEntry* entry)
 {
     QMutexLocker lock(&d->mutex);
-    if (!d->writable()) {
-        return false;
-    }
-    const QDateTime now = wallClock();
-    Statement statement(
-        d->statements, d->db,
-        "UPDATE operations SET payment_id = ?1, state = ?2, "
-        "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
-        "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
-        "retry_after_ms = ?11, not_carried_since_ms = ?12 WHERE id = ?6 AND owner = ?7");
-    if (!statement.prepared()) {
-        return d->fail("cannot write to the journal");
-    }
-    statement.bind(1, entry->paymentId);
-    statement.bind(2, JournalEntry::stateName(entry->state));
-    statement.bind(3, entry->providerStatus);
-    statement.bind(4, entry->messageKey);
-    statement.bind(5, now.toMSecsSinceEpoch());
-    statement.bind(6, entry->id);
-    statement.bind(7, d->owner.token());
-    statement.bind(8, entry->providerText);
-    statement.bind(9, qint64(entry->refusals));
-    statement.bind(10, msOrZero(entry->firstRefused));
-    statement.bind(11, msOrZero(entry->retryAfter));
-    statement.bind(12, msOrZero(entry->notCarriedSince));
-    if (stepWrite(statement.get()) != SQLITE_DONE) {
-        return d->fail("cannot write to the journal");
-    }
-    if (sqlite3_changes(d->db) != 1) {
-        d->error = QString("the entry %1 is not this handle's to write").arg(entry->id);
-        return false;
-    }
-    entry->changed = now;
-    entry->owner.clear();
-    return true;
+    // The statement ends before the place is checked: making the journal anew finalizes it.
+    const bool written = [&] {
+        if (!d->writable()) {
+            return false;
+        }
+        const QDateTime now = wallClock();
+        Statement statement(
+            d->statements, d->db,
+            "UPDATE operations SET payment_id = ?1, state = ?2, "
+            "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
+            "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
+            "retry_after_ms = ?11, not_carried_since_ms = ?12 WHERE id = ?6 AND owner = ?7");
+        if (!statement.prepared()) {
+            return d->fail("cannot write to the journal");
+        }
+        statement.bind(1, entry->paymentId);
+        statement.bind(2, JournalEntry::stateName(entry->state));
+        statement.bind(3, entry->providerStatus);
+        statement.bind(4, entry->messageKey);
+        statement.bind(5, now.toMSecsSinceEpoch());
+        statement.bind(6, entry->id);
+        statement.bind(7, d->owner.token());
+        statement.bind(8, entry->providerText);
+        statement.bind(9, qint64(entry->refusals));
+        statement.bind(10, msOrZero(entry->firstRefused));
+        statement.bind(11, msOrZero(entry->retryAfter));
+        statement.bind(12, msOrZero(entry->notCarriedSince));
+        if (stepWrite(statement.get()) != SQLITE_DONE) {
+            return d->fail("cannot write to the journal");
+        }
+        if (sqlite3_changes(d->db) != 1) {
+            d->error = QString("the entry %1 is not this handle's to write").arg(entry->id);
+            return false;
+        }
+        entry->changed = now;
+        entry->owner.clear();
+        return true;
+    }();
+    return written && d->keptAfterWrite();
 }
 
 bool Journal::claim(JournalEntry* seen, JournalEntry::State state)
 {
     QMutexLocker lock(&d->mutex);
-    if (!d->writable()) {
-        return false;
-    }
-    const QDateTime now = wallClock();
-    Statement statement(d->statements, d->db,
-                        "UPDATE operations SET owner = ?1, state = ?2, changed_ms = ?3 "
-                        "WHERE id = ?4 AND owner = ?5 AND state = ?6");
-    if (!statement.prepared()) {
-        return d->fail("cannot claim a journal entry");
-    }
-    statement.bind(1, d->owner.token());
-    statement.bind(2, JournalEntry::stateName(state));
-    statement.bind(3, now.toMSecsSinceEpoch());
-    statement.bind(4, seen->id);
-    statement.bind(5, seen->owner);
-    statement.bind(6, JournalEntry::stateName(seen->state));
-    if (stepWrite(statement.get()) != SQLITE_DONE) {
-        return d->fail("cannot claim a journal entry");
-    }
-    if (sqlite3_changes(d->db) != 1) {
-        d->error = QString("the entry %1 was taken by another recovery").arg(seen->id);
-        return false;
-    }
-    seen->owner = d->owner.token();
-    seen->state = state;
-    seen->changed = now;
-    return true;
+    // The statement ends before the place is checked: making the journal anew finalizes it.
+    const bool written = [&] {
+        if (!d->writable()) {
+            return false;
+        }
+        const QDateTime now = wallClock();
+        Statement statement(d->statements, d->db,
+                            "UPDATE operations SET owner = ?1, state = ?2, changed_ms = ?3 "
+                            "WHERE id = ?4 AND owner = ?5 AND state = ?6");
+        if (!statement.prepared()) {
+            return d->fail("cannot claim a journal entry");
+        }
+        statement.bind(1, d->owner.token());
+        statement.bind(2, JournalEntry::stateName(state));
+        statement.bind(3, now.toMSecsSinceEpoch());
+        statement.bind(4, seen->id);
+        statement.bind(5, seen->owner);
+        statement.bind(6, JournalEntry::stateName(seen->state));
+        if (stepWrite(statement.get()) != SQLITE_DONE) {
+            return d->fail("cannot claim a journal entry");
+        }
+        if (sqlite3_changes(d->db) != 1) {
+            d->error = QString("the entry %1 was taken by another recovery").arg(seen->id);
+            return false;
+        }
+        seen->owner = d->owner.token();
+        seen->state = state;
+        seen->changed = now;
+        return true;
+    }();
+    return written && d->keptAfterWrite();
 }
 
 bool Journal::resolve(const QString& id, const QString& note)

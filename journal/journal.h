@@ -56,6 +56,9 @@ public:
     /// Whether an existing file at `path` is a journal a till of this build can use (an
     /// older version counts: it is migrated when a till opens it); opened read-only.
     static bool isUsable(const QString& path, QString* problem);
+    /// When the file or this handle's owner file vanished from its place, makes the journal
+    /// anew there with every row. False, with the reason, when that failed.
+    bool keepInPlace();
     void close();
     bool isOpen() const;
     QString path() const;

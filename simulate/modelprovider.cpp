@@ -51,6 +51,7 @@ void ModelProvider::change(Payment* payment, const QString& status, int lagPolls
 {
     payment->status = status;
     payment->lagPolls = lagPolls;
+    payment->lagUntilMs = m_nowMs + StatusLagLimitMs;
     if (lagPolls == 0) {
         payment->shown = status;
     }
@@ -61,6 +62,7 @@ void ModelProvider::change(Payment* payment, const QString& status, int lagPolls
 
 void ModelProvider::advance(qint64 nowMs)
 {
+    m_nowMs = qMax(m_nowMs, nowMs);
     for (Payment& payment : m_payments) {
         const Customer& customer = payment.customer;
         if (payment.status == "PENDING" && customer.does != Customer::Does::Nothing &&
@@ -120,7 +122,8 @@ ModelProvider::Reply ModelProvider::handle(const Request& request)
         return {refusal(1009, "Платеж не найден"), false};
     }
     if (path.endsWith("/payment/status")) {
-        if (payment->lagPolls > 0 && --payment->lagPolls == 0) {
+        if (payment->lagPolls > 0 && (--payment->lagPolls == 0 || m_nowMs >= payment->lagUntilMs)) {
+            payment->lagPolls = 0;
             payment->shown = payment->status;
         }
         return {answer(*payment, payment->shown), true};

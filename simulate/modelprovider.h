@@ -32,6 +32,7 @@ public:
         QString status; ///< PENDING, SUCCESS, FAILED, PARTIAL_CANCELLED, REVERSED
         QString shown;  ///< what a status request shows while a change lags behind
         int lagPolls = 0;
+        qint64 lagUntilMs = 0; ///< a lag ends after its polls or at this time, whichever first
         Customer customer;
         bool charged = false; ///< the customer paid at some point
         qint64 refunded = 0;  ///< by partial refunds and a full reversal together
@@ -73,6 +74,9 @@ public:
 
     /// A signature more than this far from the provider's clock is refused (1002).
     static constexpr qint64 SignatureSkewMs = 300000;
+    /// A status never lags a change by more than this: a cancel still shown undone an hour
+    /// later did not happen.
+    static constexpr qint64 StatusLagLimitMs = 600000;
 
 private:
     Payment* find(const QString& id);
@@ -84,6 +88,7 @@ private:
     QHash<QString, int> m_index;
     QHash<QString, int> m_byTransaction;
     Customer m_nextCustomer;
+    qint64 m_nowMs = 0;
 };
 
 } // namespace simulate

@@ -168,6 +168,11 @@ void Simulation::quit(TillProcess* till)
         const QJsonObject message = till->channel.receive(&ok);
         if (ok && message.value("k").toString() == "log") {
             trace(till->name, message.value("line").toString());
+        } else if (ok && message.value("k").toString() == "point") {
+            till->channel.send(stamped({{"k", "go"}})); // a clean exit's last writes
+        } else if (ok && message.value("k").toString() == "wait") {
+            advanceTo(qMax(m_nowMs, qint64(message.value("until").toDouble())));
+            till->channel.send(stamped({{"k", "go"}})); // waiting for a held lock
         }
     }
     ::waitpid(till->pid, nullptr, 0);
@@ -248,13 +253,16 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
 
 QJsonObject Simulation::atPoint(TillProcess* till, const QString& where, bool* crashed)
 {
-    if (m_plan.draw(Fault::Crash, where, 1.0 / 16).fires) {
+    if (m_plan.draw(Fault::Crash, where, 1.0 / 16).fires && !vanishPending()) {
         crash(till, "at " + where);
         *crashed = true;
         return {};
     }
     // Between two journal statements too: between a recovery's look at the rows and its claim.
-    if (till == &m_till && m_plan.draw(Fault::OtherTill, where, 1.0 / 16).fires) {
+    // Not inside this till's transaction: the other would only sit out its write lock, and
+    // run the virtual clock on while this till, paused here, cannot finish.
+    if (till == &m_till && m_plan.draw(Fault::OtherTill, where, 1.0 / 16).fires &&
+        !where.startsWith("in a transaction")) {
         m_otherAtPoint = true; // the point may be the write that gives the row up
         otherTillRecovers();
         m_otherAtPoint = false;
@@ -335,7 +343,7 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
     if (till == &m_till && m_plan.draw(Fault::OtherTill, path, 1.0 / 4).fires) {
         otherTillRecovers();
     }
-    if (m_plan.draw(Fault::Crash, "before " + path, 1.0 / 8).fires) {
+    if (m_plan.draw(Fault::Crash, "before " + path, 1.0 / 8).fires && !vanishPending()) {
         crash(till, "before " + path);
         *crashed = true;
         return {};
@@ -475,7 +483,7 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
         reply.insert("answer", answer);
         break;
     }
-    if (m_plan.draw(Fault::Crash, "after " + path, 1.0 / 8).fires) {
+    if (m_plan.draw(Fault::Crash, "after " + path, 1.0 / 8).fires && !vanishPending()) {
         crash(till, "after " + path + " was carried out");
         *crashed = true;
         return {};
@@ -523,7 +531,15 @@ void Simulation::releaseWriteLock()
 void Simulation::vanishFolder(bool replace)
 {
     releaseWriteLock();
+    QVector<JournalEntry> rows;
+    readRows(&rows);
+    for (const JournalEntry& row : rows) {
+        if (!row.isSettled()) {
+            m_vanishKeep.insert(row.id);
+        }
+    }
     m_reader.close(); // it would go on reading the file that left
+    m_vanishPending = true;
     const QString folder = m_root + "/journal";
     if (replace) {
         QDir(m_root + "/journal.old").removeRecursively();
@@ -663,12 +679,6 @@ void Simulation::record(const QString& id, const QString& kind, const QString& p
         // The cashier reads the till; the host acts on the plug-in's answer. Where the till
         // read another outcome than the plug-in's own settlement, that is checked once here,
         // and the plug-in's decision stands for what the host was told.
-        QVector<JournalEntry> rows;
-        readRows(&rows);
-        if (m_vanished && std::none_of(rows.begin(), rows.end(),
-                                       [&](const JournalEntry& row) { return row.id == id; })) {
-            m_lostRows.insert(id); // its row went with the folder, for now at least
-        }
         const QString settlement = done.value("settlement").toString();
         const QString decided = settlement == "approved"                               ? "approved"
                                 : settlement == "declined" || settlement == "reversed" ? "declined"
@@ -854,8 +864,27 @@ bool Simulation::readRows(QVector<JournalEntry>* rows)
     return true;
 }
 
+bool Simulation::vanishPending()
+{
+    if (!m_vanishPending) {
+        return false;
+    }
+    QVector<JournalEntry> rows;
+    if (!readRows(&rows)) {
+        return true; // not made anew yet, or its first transaction is under way
+    }
+    for (const JournalEntry& row : rows) {
+        m_vanishKeep.remove(row.id);
+    }
+    m_vanishPending = !m_vanishKeep.isEmpty();
+    return m_vanishPending;
+}
+
 void Simulation::checkRows()
 {
+    if (vanishPending()) {
+        return; // looked at again once a till made the journal anew
+    }
     QVector<JournalEntry> rows;
     if (!readRows(&rows) && (QFile::exists(m_journal) || !m_vanished)) {
         return; // nothing written yet, or a version-1 file no till of this build opened yet
@@ -1045,10 +1074,8 @@ void Simulation::finalChecks(const QVector<JournalEntry>& finalRows)
             violate("till-misread-outcome", about); // the cashier acted on a misread answer
         } else if (operation.paymentId == m_older.paymentId && carried == 0 && state == "done") {
             violate("older-till-sale-reversed", about); // recovery had returned it already
-        } else if (m_lostRows.contains(operation.id)) {
-            violate("vanished-journal-row-lost", about);
-        } else if (m_vanishedEver && (carried != 0) != (state == "done")) {
-            violate("vanished-journal-row-lost", about); // the till lost its row for a while
+        } else if (m_vanishedEver && row == byId.constEnd() && carried != 0) {
+            violate("vanished-journal-row-lost", about); // money moved, and its row is gone
         } else if (carried > 1) {
             violate("carried-out-twice", about);
         } else if (operation.told == "approved" && carried != 1) {

@@ -110,6 +110,8 @@ private:
 
     // The checks.
     bool readRows(QVector<oxlenpay::JournalEntry>* rows);
+    /// Whether rows of a vanished journal are still missing from its path.
+    bool vanishPending();
     void checkRows();
     bool allowedAttention(const oxlenpay::JournalEntry& row) const;
     /// The kind of violation a row left unsettled stands for.
@@ -141,6 +143,11 @@ private:
     qint64 m_lockUntilMs = 0;
     bool m_vanished = false;     ///< since the last look at the journal
     bool m_vanishedEver = false; ///< in this schedule
+    /// The unsettled rows a vanished file held, until a till has made them anew at the path.
+    /// No crash is drawn meanwhile: a power cut before a till could look at its journal's
+    /// place loses rows that only a deleted file held, which no software can keep.
+    QSet<QString> m_vanishKeep;
+    bool m_vanishPending = false; ///< no journal made anew at the path since it vanished
 
     struct OlderWriter {
         bool running = false;
@@ -155,7 +162,6 @@ private:
     QVector<Sold> m_sold;
     QSet<QString> m_unsettledRows;
     QHash<QString, oxlenpay::JournalEntry> m_seen; ///< every row as last read
-    QSet<QString> m_lostRows; ///< operations whose row was not in the journal when they ended
     QSet<QString> m_misread;
     QSet<QString> m_settledByOther; ///< payments settled by the other till during this command ///<
                                     ///< payments the cashier was shown a wrong outcome for
