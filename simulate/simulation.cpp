@@ -995,6 +995,12 @@ void Simulation::finalChecks(const QVector<JournalEntry>& finalRows)
                             .arg(payment.amount)
                             .arg(payment.id));
             }
+        } else if (held > 0 && told == "declined") {
+            // Whatever the journal says: a cashier told declined takes another payment.
+            violate("declined-but-charged",
+                    QString("the provider holds %1 for %2, the host was told declined")
+                        .arg(held)
+                        .arg(payment.id));
         } else if (held > 0) {
             const bool allowed = hasRow && allowedAttention(*row);
             const bool journalSaysDone = hasRow && row->state == State::Done && told == "none";
