@@ -184,6 +184,20 @@ bool OperationJournal::claim(JournalEntry* row, JournalEntry::State state)
     return claimed;
 }
 
+bool OperationJournal::isReversedByAnother(const JournalEntry& row)
+{
+    Journal::Filter filter;
+    filter.paymentId = row.paymentId;
+    QVector<JournalEntry> rows;
+    if (row.paymentId.isEmpty() || !m_journal.entries(&rows, filter)) {
+        return false;
+    }
+    return std::any_of(rows.begin(), rows.end(), [&](const JournalEntry& other) {
+        return other.id != row.id && other.operation == JournalEntry::Operation::Reversal &&
+               other.state == JournalEntry::State::Done;
+    });
+}
+
 bool OperationJournal::isMine(const JournalEntry& row) const
 {
     return !row.owner.isEmpty() && row.owner == m_journal.owner();

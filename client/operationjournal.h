@@ -48,6 +48,8 @@ public:
     /// Takes over a row of a gone handle in `state`; false when another recovery has it.
     bool claim(JournalEntry* row, JournalEntry::State state);
     bool isMine(const JournalEntry& row) const;
+    /// Whether a full reversal of `row`'s payment other than `row` is done.
+    bool isReversedByAnother(const JournalEntry& row);
     /// Whether the till that works on `row` still runs: its owner handle is open, or, for a
     /// row still open, its process runs. A row given up (unknown, attention) belongs to
     /// nobody.

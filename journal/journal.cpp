@@ -541,9 +541,19 @@ struct Journal::Private {
             return true;
         }
         // Every row goes: settled ones are the day's record, unsettled ones recovery's work.
+        // When another till already made the journal anew, that file is the newer truth: only
+        // this handle's own rows go, and no stale copy of a row settled (or purged) there
+        // comes back.
         QVector<JournalEntry> keep;
         if (!readEntries(QByteArray(), &keep)) {
             return false;
+        }
+        const FileIdentity there = FileIdentity::of(path);
+        if (there.known && !(there == file)) {
+            const QString mine = owner.token();
+            keep.erase(std::remove_if(keep.begin(), keep.end(),
+                                      [&](const JournalEntry& row) { return row.owner != mine; }),
+                       keep.end());
         }
         const int unsettled = int(std::count_if(
             keep.begin(), keep.end(), [](const JournalEntry& row) { return !row.isSettled(); }));

@@ -79,6 +79,8 @@ bool factHolds(const QString& word, const Facts& facts, bool* known)
         return facts.refusalsDue;
     if (word == "hour-passed")
         return facts.hourSinceRequest;
+    if (word == "reversed-by-another")
+        return facts.reversedByAnother;
     *known = false;
     return false;
 }
@@ -196,7 +198,7 @@ void forEachCase(const std::function<void(const Case&)>& visit)
                     if (!withStatus(evidence) && status != Status::None) {
                         continue;
                     }
-                    for (int bits = 0; bits < 32; ++bits) {
+                    for (int bits = 0; bits < 64; ++bits) {
                         Facts facts;
                         facts.status = status;
                         facts.hasPaymentId = bits & 1;
@@ -204,6 +206,7 @@ void forEachCase(const std::function<void(const Case&)>& visit)
                         facts.reverseUnknown = bits & 4;
                         facts.refusalsDue = bits & 8;
                         facts.hourSinceRequest = bits & 16;
+                        facts.reversedByAnother = bits & 32;
                         visit(Case{operation, state, evidence, facts});
                     }
                 }
@@ -215,7 +218,7 @@ void forEachCase(const std::function<void(const Case&)>& visit)
 std::string describe(const Case& k)
 {
     return QString("%1 %2 %3:%4 id=%5 reversalSent=%6 reverseUnknown=%7 refusalsDue=%8 "
-                   "hourPassed=%9")
+                   "hourPassed=%9 reversedByAnother=%10")
         .arg(JournalEntry::operationName(k.operation), JournalEntry::stateName(k.state),
              evidenceName(k.evidence), statusWord(k.facts.status))
         .arg(k.facts.hasPaymentId)
@@ -223,6 +226,7 @@ std::string describe(const Case& k)
         .arg(k.facts.reverseUnknown)
         .arg(k.facts.refusalsDue)
         .arg(k.facts.hourSinceRequest)
+        .arg(k.facts.reversedByAnother)
         .toStdString();
 }
 
