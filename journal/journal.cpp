@@ -130,7 +130,14 @@ INSERT INTO operations (id, operation, amount, currency, payment_id, state, prov
                         retry_after_ms, not_carried_since_ms)
 VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
         ?20)
-ON CONFLICT (id) DO NOTHING
+ON CONFLICT (id) DO UPDATE SET
+    payment_id = excluded.payment_id, state = excluded.state,
+    provider_status = excluded.provider_status, message_key = excluded.message_key,
+    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,
+    refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,
+    retry_after_ms = excluded.retry_after_ms,
+    not_carried_since_ms = excluded.not_carried_since_ms
+WHERE operations.owner = excluded.owner AND excluded.owner <> ''
 )";
 
 const char* const Settled = SETTLED_STATES;
@@ -543,7 +550,7 @@ struct Journal::Private {
         // Every row goes: settled ones are the day's record, unsettled ones recovery's work.
         // When another till already made the journal anew, that file is the newer truth: only
         // this handle's own rows go, and no stale copy of a row settled (or purged) there
-        // comes back.
+        // comes back. A row of this handle is written over a copy another till carried.
         QVector<JournalEntry> keep;
         if (!readEntries(QByteArray(), &keep)) {
             return false;
@@ -604,7 +611,14 @@ struct Journal::Private {
     }
 
     /// After a write: when the file left its place meanwhile, the row goes with the others.
-    bool keptAfterWrite() { return FileIdentity::of(path) == file || ensureInPlace(); }
+    /// `strict`: false even then, for a write that only counts in the file at the path.
+    bool keptAfterWrite(bool strict = false)
+    {
+        if (FileIdentity::of(path) == file) {
+            return true;
+        }
+        return ensureInPlace() && !strict;
+    }
 
     /// Everything a write needs first: an open file in its place, and no injected fault.
     bool writable()
@@ -832,7 +846,16 @@ bool Journal::claim(JournalEntry* seen, JournalEntry::State state)
         seen->changed = now;
         return true;
     }();
-    return written && d->keptAfterWrite();
+    if (!written) {
+        return false;
+    }
+    if (d->keptAfterWrite(true)) {
+        return true;
+    }
+    // The claim went into the file that left: it proves nothing about the journal at the
+    // path, where another till may have settled the row.
+    d->error = QString("the journal moved while %1 was claimed: claim it again").arg(seen->id);
+    return false;
 }
 
 bool Journal::resolve(const QString& id, const QString& note)
