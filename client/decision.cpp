@@ -147,8 +147,7 @@ Outcome reversal(State state, Evidence evidence, const Facts& facts)
     case Evidence::Answered:
         switch (facts.status) {
         case Status::Reversed:
-            return facts.reversedByAnother ? Outcome{State::Declined, Action::None}
-                                           : Outcome{State::Done, Action::None};
+            return {State::Done, Action::None};
         case Status::Failed:
             return {State::Declined, Action::None};
         case Status::Success:

@@ -39,8 +39,6 @@ struct Facts {
     /// them at least RefusalSpanMs ago.
     bool refusalsDue = false;
     bool hourSinceRequest = false; ///< the row's request is at least an hour old
-    /// Another full reversal of the same payment is done: a payment is returned only once.
-    bool reversedByAnother = false;
 };
 
 enum class Action {

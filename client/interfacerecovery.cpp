@@ -108,9 +108,7 @@ QString settledKey(const JournalEntry& row, decision::Status status)
         if (row.operation == Operation::Fiscal) {
             return "fiscalNotConfirmed";
         }
-        return status == decision::Status::Failed     ? "requestStatusFailed"
-               : status == decision::Status::Reversed ? "reversedByAnotherCancel"
-                                                      : "reversalNotCarriedOut";
+        return status == decision::Status::Failed ? "requestStatusFailed" : "reversalNotCarriedOut";
     case State::Done:
         return QString();
     default:
@@ -305,10 +303,6 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
                         .constData());
             }
             entry.providerStatus = reply.statusText;
-        }
-        if (entry.operation == Operation::Reversal && evidence == decision::Evidence::Answered &&
-            reply.status == decision::Status::Reversed) {
-            facts.reversedByAnother = journal->isReversedByAnother(entry);
         }
         const decision::Outcome outcome =
             decision::next(entry.operation, entry.state, evidence, facts);

@@ -127,7 +127,27 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
             return true;
         }
     }
-    return save(row);
+    if (save(row)) {
+        return true;
+    }
+    // Written at the next chance: left as it is, the row would be settled by a guess.
+    QMutexLocker lock(&m_unrecordedMutex);
+    m_unrecorded.insert(row->id, *row);
+    return false;
+}
+
+void OperationJournal::retryUnrecorded()
+{
+    QMutexLocker lock(&m_unrecordedMutex);
+    for (auto it = m_unrecorded.begin(); it != m_unrecorded.end();) {
+        if (write(&it.value())) {
+            m_logger->info("%1", QString("Журнал платежей %1: запись %2 сохранена (%3)")
+                                     .arg(path(), it.key(), JournalEntry::stateName(it->state)));
+            it = m_unrecorded.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 bool OperationJournal::save(JournalEntry* row)
@@ -163,6 +183,7 @@ void OperationJournal::keepInPlace()
                             .arg(path(), m_journal.errorString()));
     }
     noteCarriedOver();
+    retryUnrecorded();
 }
 
 bool OperationJournal::unsettledEntries(QVector<JournalEntry>* entries)
@@ -182,20 +203,6 @@ bool OperationJournal::claim(JournalEntry* row, JournalEntry::State state)
     const bool claimed = m_journal.claim(row, state);
     noteCarriedOver();
     return claimed;
-}
-
-bool OperationJournal::isReversedByAnother(const JournalEntry& row)
-{
-    Journal::Filter filter;
-    filter.paymentId = row.paymentId;
-    QVector<JournalEntry> rows;
-    if (row.paymentId.isEmpty() || !m_journal.entries(&rows, filter)) {
-        return false;
-    }
-    return std::any_of(rows.begin(), rows.end(), [&](const JournalEntry& other) {
-        return other.id != row.id && other.operation == JournalEntry::Operation::Reversal &&
-               other.state == JournalEntry::State::Done;
-    });
 }
 
 bool OperationJournal::isMine(const JournalEntry& row) const

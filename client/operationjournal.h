@@ -3,6 +3,7 @@
 #include "interface.h"
 #include "journal.h"
 
+#include <QHash>
 #include <QMutex>
 
 namespace oxlenpay {
@@ -48,8 +49,6 @@ public:
     /// Takes over a row of a gone handle in `state`; false when another recovery has it.
     bool claim(JournalEntry* row, JournalEntry::State state);
     bool isMine(const JournalEntry& row) const;
-    /// Whether a full reversal of `row`'s payment other than `row` is done.
-    bool isReversedByAnother(const JournalEntry& row);
     /// Whether the till that works on `row` still runs: its owner handle is open, or, for a
     /// row still open, its process runs. A row given up (unknown, attention) belongs to
     /// nobody.
@@ -60,6 +59,7 @@ public:
 
 private:
     RequestResult unavailable(const QString& reason) const;
+    void retryUnrecorded();
     bool write(JournalEntry* row);
     void noteCarriedOver();
 
@@ -69,6 +69,10 @@ private:
     int m_keepDays = 0;
     int m_carriedOver = 0;
     Journal m_journal;
+    /// Closing states that could not be written yet, by row id: tried again at each look at
+    /// the journal's place, before anything else is written.
+    QMutex m_unrecordedMutex;
+    QHash<QString, JournalEntry> m_unrecorded;
 };
 
 } // namespace oxlenpay

@@ -548,23 +548,18 @@ struct Journal::Private {
             return true;
         }
         // Every row goes: settled ones are the day's record, unsettled ones recovery's work.
-        // When another till already made the journal anew, that file is the newer truth: only
-        // this handle's own rows go, and no stale copy of a row settled (or purged) there
-        // comes back. A row of this handle is written over a copy another till carried.
+        // When another till already carried its rows into a journal made anew, that file is
+        // the newer truth: only this handle's own rows go, written over that till's copies,
+        // and no stale copy of a row settled (or purged) there comes back.
         QVector<JournalEntry> keep;
         if (!readEntries(QByteArray(), &keep)) {
             return false;
         }
-        const FileIdentity there = FileIdentity::of(path);
-        if (there.known && !(there == file)) {
-            const QString mine = owner.token();
-            keep.erase(std::remove_if(keep.begin(), keep.end(),
-                                      [&](const JournalEntry& row) { return row.owner != mine; }),
-                       keep.end());
-        }
-        const int unsettled = int(std::count_if(
-            keep.begin(), keep.end(), [](const JournalEntry& row) { return !row.isSettled(); }));
-        if (unlessEmpty && unsettled == 0) {
+        const auto countUnsettled = [&keep] {
+            return int(std::count_if(keep.begin(), keep.end(),
+                                     [](const JournalEntry& row) { return !row.isSettled(); }));
+        };
+        if (unlessEmpty && countUnsettled() == 0) {
             return true;
         }
         // The file that left stays open here until the new one holds every row: when making
@@ -584,6 +579,16 @@ struct Journal::Private {
         QDir().mkpath(QFileInfo(path).absolutePath());
         if (!openAt(path)) {
             return keepLeft();
+        }
+        qint64 present = 0;
+        if (!value("SELECT count(*) FROM operations", &present)) {
+            return keepLeft();
+        }
+        if (present > 0) {
+            const QString mine = owner.token();
+            keep.erase(std::remove_if(keep.begin(), keep.end(),
+                                      [&](const JournalEntry& row) { return row.owner != mine; }),
+                       keep.end());
         }
         // All rows or none: a half carried-over journal would hide the rest from recovery.
         if (!execute("BEGIN IMMEDIATE")) {
@@ -605,7 +610,7 @@ struct Journal::Private {
             return keepLeft();
         }
         sqlite3_close_v2(left);
-        carriedOver += unsettled;
+        carriedOver += countUnsettled();
         QString ownerError;
         return owner.take(path, &ownerError) || fail(ownerError);
     }

@@ -79,8 +79,6 @@ bool factHolds(const QString& word, const Facts& facts, bool* known)
         return facts.refusalsDue;
     if (word == "hour-passed")
         return facts.hourSinceRequest;
-    if (word == "reversed-by-another")
-        return facts.reversedByAnother;
     *known = false;
     return false;
 }
@@ -198,7 +196,7 @@ void forEachCase(const std::function<void(const Case&)>& visit)
                     if (!withStatus(evidence) && status != Status::None) {
                         continue;
                     }
-                    for (int bits = 0; bits < 64; ++bits) {
+                    for (int bits = 0; bits < 32; ++bits) {
                         Facts facts;
                         facts.status = status;
                         facts.hasPaymentId = bits & 1;
@@ -206,7 +204,6 @@ void forEachCase(const std::function<void(const Case&)>& visit)
                         facts.reverseUnknown = bits & 4;
                         facts.refusalsDue = bits & 8;
                         facts.hourSinceRequest = bits & 16;
-                        facts.reversedByAnother = bits & 32;
                         visit(Case{operation, state, evidence, facts});
                     }
                 }
@@ -218,7 +215,7 @@ void forEachCase(const std::function<void(const Case&)>& visit)
 std::string describe(const Case& k)
 {
     return QString("%1 %2 %3:%4 id=%5 reversalSent=%6 reverseUnknown=%7 refusalsDue=%8 "
-                   "hourPassed=%9 reversedByAnother=%10")
+                   "hourPassed=%9")
         .arg(JournalEntry::operationName(k.operation), JournalEntry::stateName(k.state),
              evidenceName(k.evidence), statusWord(k.facts.status))
         .arg(k.facts.hasPaymentId)
@@ -226,7 +223,6 @@ std::string describe(const Case& k)
         .arg(k.facts.reverseUnknown)
         .arg(k.facts.refusalsDue)
         .arg(k.facts.hourSinceRequest)
-        .arg(k.facts.reversedByAnother)
         .toStdString();
 }
 
