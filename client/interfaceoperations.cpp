@@ -178,6 +178,7 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
     if (!recorded && result.success && closeOutUnrecorded(row, open)) {
         // Approved money that the journal cannot account for would be reversed by the next
         // recovery after the goods have gone: give it back now instead, and say so.
+        journal->dropUnrecorded(row.id); // approved money is never written as done now
         Wait reversal;
         result = closeOutSale(result, CloseOut::NotRecorded, &reversal);
         row.state = open;

@@ -121,19 +121,29 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     if (!isEnabled()) {
         return true;
     }
-    for (int attempt = 1; attempt < FinishTries; ++attempt) {
-        if (write(row)) {
+    bool written = false;
+    for (int attempt = 1; attempt < FinishTries && !written; ++attempt) {
+        written = write(row);
+        if (written) {
             noteCarriedOver();
-            return true;
         }
     }
-    if (save(row)) {
-        return true;
-    }
-    // Written at the next chance: left as it is, the row would be settled by a guess.
+    written = written || save(row);
+    // A state not written is written at the next chance: left as it is, the row would be
+    // settled by a guess. A later close of the same row (a close-out) replaces it.
     QMutexLocker lock(&m_unrecordedMutex);
-    m_unrecorded.insert(row->id, *row);
-    return false;
+    if (written) {
+        m_unrecorded.remove(row->id);
+    } else {
+        m_unrecorded.insert(row->id, *row);
+    }
+    return written;
+}
+
+void OperationJournal::dropUnrecorded(const QString& id)
+{
+    QMutexLocker lock(&m_unrecordedMutex);
+    m_unrecorded.remove(id);
 }
 
 void OperationJournal::retryUnrecorded()

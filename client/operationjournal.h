@@ -44,6 +44,8 @@ public:
 
     /// Makes the journal anew, with every row, when its file left its place.
     void keepInPlace();
+    /// Forgets the unwritten close of row `id`: the close that follows replaces it.
+    void dropUnrecorded(const QString& id);
     /// Rows recovery may have to work on: every one that is not settled, oldest first.
     bool unsettledEntries(QVector<JournalEntry>* entries);
     /// Takes over a row of a gone handle in `state`; false when another recovery has it.
