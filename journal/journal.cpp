@@ -13,7 +13,9 @@
 #include <algorithm>
 
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -295,6 +297,46 @@ struct FileIdentity {
     }
 };
 
+// Whether `path` (a file, or a folder when `folder`) can be written by this process: its
+// mode for this user (root ignores the mode bits, so that alone proves nothing), and
+// neither the immutable nor the append-only flag, which stop root too. SQLite maps the
+// "-shm" file: one it cannot write ends the process with SIGBUS instead of an error.
+bool writableFile(const QString& path, bool folder, QString* problem)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0) {
+        return true; // made anew, by this process
+    }
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW |
+                                                (folder ? O_DIRECTORY : 0));
+    int flags = 0;
+    const bool known = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+        *problem = QString("%1 is marked %2: nothing can change it")
+                       .arg(path, (flags & FS_IMMUTABLE_FL) ? "immutable" : "append-only");
+        return false;
+    }
+    const int access = folder ? W_OK | X_OK : W_OK | R_OK;
+    if (::faccessat(AT_FDCWD, name.constData(), access, AT_EACCESS) != 0) {
+        *problem = QString("%1 cannot be written by this user").arg(path);
+        return false;
+    }
+    return true;
+}
+
+// The journal, its write-ahead log, its shared-memory index and its folder, checked before
+// SQLite opens or maps any of them.
+bool writableInPlace(const QString& path, QString* problem)
+{
+    return writableFile(QFileInfo(path).absolutePath(), true, problem) &&
+           writableFile(path, false, problem) && writableFile(path + "-wal", false, problem) &&
+           writableFile(path + "-shm", false, problem);
+}
+
 // How long a write waits between tries while another process holds the write lock.
 std::chrono::milliseconds busyStep(int count)
 {
@@ -451,6 +493,9 @@ struct Journal::Private {
 
     bool openAt(const QString& where)
     {
+        if (mode != OpenMode::ReadOnly && !writableInPlace(where, &error)) {
+            return false;
+        }
         if (mode == OpenMode::CreateIfMissing) {
             // Made by us first, for the owner alone: SQLite gives its -wal and -shm files the
             // same mode, whatever the process's umask.

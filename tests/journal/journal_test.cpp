@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -285,6 +286,37 @@ TEST(Journal, AFileThatVanishesIsMadeAnewWithEveryRow)
     EXPECT_TRUE(journal.record(&next));
     journal.close();
     EXPECT_FALSE(other.isOwnerAlive(rows[0].owner)) << "a closed handle owns nothing";
+}
+
+TEST(Journal, FilesNothingCanChangeAreRefusedBeforeSqliteMapsThem)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.open(path));
+        JournalEntry row = entry("kept", State::Waiting);
+        ASSERT_TRUE(journal.record(&row));
+    }
+    // Root ignores the mode bits, not these flags: SQLite would die of SIGBUS on the -shm.
+    const struct {
+        QString file;
+        const char* flag;
+        const char* named;
+    } cases[] = {{path + "-shm", "+i", "immutable"},
+                 {path, "+a", "append-only"},
+                 {dir.path(), "+i", "immutable"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        if (!QFile::exists(c.file) || QProcess::execute("chattr", {c.flag, c.file}) != 0) {
+            GTEST_SKIP() << "chattr does not work here";
+        }
+        Journal journal;
+        EXPECT_FALSE(journal.open(path));
+        EXPECT_TRUE(journal.errorString().contains(c.named)) << journal.errorString().toStdString();
+        QProcess::execute("chattr", {QString(c.flag).replace('+', '-'), c.file});
+        EXPECT_TRUE(journal.open(path)) << journal.errorString().toStdString();
+    }
 }
 
 } // namespace
