@@ -1,6 +1,7 @@
 #include "operationjournal.h"
 
 #include "processidentity.h"
+#include "waitclock.h"
 
 #include <log4qt/logger.h>
 
@@ -12,8 +13,9 @@ namespace {
 
 using State = JournalEntry::State;
 
-// A busy or briefly failing database gets this many tries before a result counts as unsaved.
-constexpr int FinishTries = 3;
+// How long a closing write goes on trying while another process holds the write lock; any
+// other failure counts at once.
+constexpr std::chrono::seconds BusyFinishLimit(30);
 
 } // namespace
 
@@ -121,14 +123,18 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     if (!isEnabled()) {
         return true;
     }
-    bool written = false;
-    for (int attempt = 1; attempt < FinishTries && !written; ++attempt) {
-        written = write(row);
-        if (written) {
-            noteCarriedOver();
-        }
+    const auto start = WaitClock::now();
+    bool written = write(row);
+    while (!written && m_journal.lastErrorWasBusy() && WaitClock::now() - start < BusyFinishLimit) {
+        written = write(row); // a held lock is not a broken disk: each try waits its busy time
     }
-    written = written || save(row);
+    if (written) {
+        noteCarriedOver();
+    } else {
+        m_logger->error(QString("Журнал платежей %1: запись %2 не сохранена (%3): %4")
+                            .arg(path(), row->id, JournalEntry::stateName(row->state),
+                                 m_journal.errorString()));
+    }
     // A state not written is written at the next chance: left as it is, the row would be
     // settled by a guess. A later close of the same row (a close-out) replaces it.
     QMutexLocker lock(&m_unrecordedMutex);

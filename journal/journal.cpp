@@ -376,10 +376,13 @@ struct Journal::Private {
     int carriedOver = 0;
     bool olderVersion = false; // a read-only open met a file a writer would migrate
     mutable QString error;
+    mutable bool busy = false; ///< the last failure was another process's lock
 
     bool fail(const QString& what) const
     {
         error = db ? QString("%1: %2").arg(what, QString::fromUtf8(sqlite3_errmsg(db))) : what;
+        const int code = db ? sqlite3_errcode(db) & 0xff : SQLITE_OK;
+        busy = code == SQLITE_BUSY || code == SQLITE_LOCKED;
         return false;
     }
 
@@ -673,6 +676,7 @@ struct Journal::Private {
     /// Everything a write needs first: an open file in its place, and no injected fault.
     bool writable()
     {
+        busy = false;
         if (!db) {
             return fail("the journal is not open");
         }
@@ -753,6 +757,12 @@ QString Journal::path() const
 {
     QMutexLocker lock(&d->mutex);
     return d->path;
+}
+
+bool Journal::lastErrorWasBusy() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->busy;
 }
 
 QString Journal::errorString() const

@@ -64,6 +64,9 @@ public:
     QString path() const;
     /// Why the last call that returned false failed.
     QString errorString() const;
+    /// Whether that failure was another process holding the write lock (SQLITE_BUSY or
+    /// SQLITE_LOCKED), not a broken disk.
+    bool lastErrorWasBusy() const;
     /// This handle's name in the rows' owner column; empty for a read-only handle.
     QString owner() const;
     /// True while the handle named `owner` (this one included) is open somewhere.

@@ -7,6 +7,8 @@
 
 #include <QJsonArray>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <functional>
 
@@ -173,7 +175,7 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
          {json(answer("REVERSED", "pay-2"))}, State::Unknown, "requestIncorrectAnswer", "pay-1"},
         {"an approved sale whose close cannot be written is reversed", sale, Operation::Sale,
          {json(answer("SUCCESS")), json(answer("REVERSED"))}, State::Reversed,
-         "paymentNotRecordedReversed", "pay-1", 4},
+         "paymentNotRecordedReversed", "pay-1", 1},
         {"a fiscal link confirmed", fiscal, Operation::Fiscal, {json(answer("SUCCESS"))},
          State::Done, "", "pay-1"},
         {"a fiscal link without its own answer", fiscal, Operation::Fiscal,
@@ -252,6 +254,59 @@ TEST_F(JournalTest, NothingIsSentWhenTheJournalCannotBeWritten)
             << lines.first().toStdString();
         EXPECT_TRUE(lines.first().contains(c.reason)) << lines.first().toStdString();
     }
+}
+
+TEST_F(JournalTest, AHeldLockDelaysTheApprovalButABrokenDiskDoesNot)
+{
+    // Another process holds the journal's write lock from the moment the sale's answer comes:
+    // released after 12 s the sale is approved late; held on, it is reversed after 30 s.
+    for (const bool releasedInTime : {true, false}) {
+        SCOPED_TRACE(releasedInTime ? "released after 12 s" : "held on");
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(sqlite3_open(journalPath().toUtf8().constData(), &holder), SQLITE_OK);
+        const qint64 start = clock.elapsedMs();
+        transport.respond([&](const SentRequest& sent) {
+            if (sent.url.path().endsWith("/payment")) {
+                sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+                return ScriptedReply::json(answer("SUCCESS"));
+            }
+            return ScriptedReply::json(answer("REVERSED"));
+        });
+        oxlenpay::WaitClock::waitUntil = [&](std::unique_lock<std::mutex>&,
+                                             std::condition_variable&,
+                                             oxlenpay::WaitClock::TimePoint deadline) {
+            clock.advance(std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - oxlenpay::WaitClock::now()));
+            if (releasedInTime && clock.elapsedMs() - start >= 12000) {
+                sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+        };
+        const auto result = client.payment(request);
+        const qint64 took = clock.elapsedMs() - start;
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        if (releasedInTime) {
+            EXPECT_TRUE(result.success);
+            EXPECT_EQ(rows().first().state, State::Done);
+            EXPECT_GE(took, 12000);
+            EXPECT_LT(took, 20000);
+        } else {
+            EXPECT_FALSE(result.success);
+            EXPECT_EQ(result.messageKey, "paymentNotRecordedReversed");
+            EXPECT_GE(took, 30000);
+        }
+    }
+    // A broken disk: closed out at the first failure, at once.
+    transport.respond([&](const SentRequest& sent) {
+        if (sent.url.path().endsWith("/payment")) {
+            Journal::failingWrites = 1;
+            return ScriptedReply::json(answer("SUCCESS"));
+        }
+        return ScriptedReply::json(answer("REVERSED"));
+    });
+    const qint64 start = clock.elapsedMs();
+    EXPECT_EQ(client.payment(request).messageKey, "paymentNotRecordedReversed");
+    EXPECT_LT(clock.elapsedMs() - start, 1000);
 }
 
 TEST_F(JournalTest, AnEmptyPathTurnsTheJournalOffWithOneWarning)
