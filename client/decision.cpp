@@ -16,6 +16,14 @@ bool isFinal(State state)
            state == State::Resolved;
 }
 
+// Refused, or never sent: the operation's own request moved nothing; a poll that failed is
+// only one poll, and the wait goes on.
+Outcome notSentOrPollAgain(State state)
+{
+    return state == State::Sending ? Outcome{State::Declined, Action::None}
+                                   : Outcome{State::Waiting, Action::Poll};
+}
+
 // A refusal during recovery keeps money owed in recovery's hands until refusals have gone
 // on long enough that a person must look.
 Outcome refusedInRecovery(State state, const Facts& facts)
@@ -53,8 +61,7 @@ Outcome sale(State state, Evidence evidence, const Facts& facts)
             return {State::Waiting, Action::Poll};
         case Evidence::Refused:
         case Evidence::LostBeforeSending:
-            return state == State::Sending ? Outcome{State::Declined, Action::None}
-                                           : Outcome{State::Waiting, Action::Poll};
+            return notSentOrPollAgain(state);
         case Evidence::OtherPayment:
         case Evidence::LostAfterUpload:
         case Evidence::IncorrectAnswer:
@@ -129,8 +136,7 @@ Outcome reversal(State state, Evidence evidence, const Facts& facts)
             return {State::Waiting, Action::Poll};
         case Evidence::Refused:
         case Evidence::LostBeforeSending:
-            return state == State::Sending ? Outcome{State::Declined, Action::None}
-                                           : Outcome{State::Waiting, Action::Poll};
+            return notSentOrPollAgain(state);
         case Evidence::LostAfterUpload:
             return {State::Waiting, Action::Poll};
         case Evidence::WriteFailed:
@@ -185,8 +191,7 @@ Outcome partialReversal(State state, Evidence evidence, const Facts& facts)
         return {State::Waiting, Action::Poll};
     case Evidence::Refused:
     case Evidence::LostBeforeSending:
-        return state == State::Sending ? Outcome{State::Declined, Action::None}
-                                       : Outcome{State::Waiting, Action::Poll};
+        return notSentOrPollAgain(state);
     case Evidence::WriteFailed:
         return {state, Action::None};
     default:
@@ -230,6 +235,30 @@ Outcome next(Operation operation, State state, Evidence evidence, const Facts& f
         return fiscal(state, evidence, facts);
     }
     return {state, Action::TellPerson};
+}
+
+Evidence evidenceOf(const ProviderReply& reply, const QString& paymentId)
+{
+    switch (reply.transport) {
+    case ProviderReply::Transport::LostBeforeSending:
+        return Evidence::LostBeforeSending;
+    case ProviderReply::Transport::LostAfterUpload:
+        return Evidence::LostAfterUpload;
+    case ProviderReply::Transport::Unreadable:
+        return Evidence::IncorrectAnswer;
+    case ProviderReply::Transport::Answered:
+        break;
+    }
+    if (reply.refused()) {
+        return Evidence::Refused;
+    }
+    if (reply.paymentId.isEmpty()) {
+        return Evidence::Unnamed;
+    }
+    if (!paymentId.isEmpty() && reply.paymentId != paymentId) {
+        return Evidence::OtherPayment;
+    }
+    return Evidence::Answered;
 }
 
 qint64 refusalBackoffMs(int refusals)

@@ -66,6 +66,9 @@ constexpr qint64 CancelSettleMs = 3600 * 1000;
 
 Outcome next(Operation operation, State state, Evidence evidence, const Facts& facts);
 
+/// What one exchange's reply says about the payment `paymentId` (empty: whichever it names).
+Evidence evidenceOf(const ProviderReply& reply, const QString& paymentId);
+
 /// The wait before recovery asks again after the `refusals`-th refusal: 60 s, 300 s,
 /// 1,800 s, then every hour.
 qint64 refusalBackoffMs(int refusals);

@@ -55,28 +55,8 @@ struct Learned {
 // What one exchange says about the payment `paymentId` (empty: whichever it names).
 Learned learnedFrom(const Interface::RequestResult& answer, const QString& paymentId)
 {
-    using decision::Evidence;
     const ProviderReply reply = ProviderReply::of(answer);
-    switch (reply.transport) {
-    case ProviderReply::Transport::LostBeforeSending:
-        return {Evidence::LostBeforeSending, reply.status};
-    case ProviderReply::Transport::LostAfterUpload:
-        return {Evidence::LostAfterUpload, reply.status};
-    case ProviderReply::Transport::Unreadable:
-        return {Evidence::IncorrectAnswer, reply.status};
-    case ProviderReply::Transport::Answered:
-        break;
-    }
-    if (reply.refused()) {
-        return {Evidence::Refused, reply.status};
-    }
-    if (reply.paymentId.isEmpty()) {
-        return {Evidence::Unnamed, reply.status};
-    }
-    if (!paymentId.isEmpty() && reply.paymentId != paymentId) {
-        return {Evidence::OtherPayment, reply.status};
-    }
-    return {Evidence::Answered, reply.status};
+    return {decision::evidenceOf(reply, paymentId), reply.status};
 }
 
 qint64 millisecondsSince(WaitClock::TimePoint start)

@@ -75,29 +75,6 @@ State takenOverAs(const JournalEntry& row)
     return decision::next(row.operation, row.state, decision::Evidence::WriterGone, facts).state;
 }
 
-// What one of recovery's exchanges says about the row's payment.
-decision::Evidence evidenceOf(const ProviderReply& reply, const QString& paymentId)
-{
-    using decision::Evidence;
-    switch (reply.transport) {
-    case ProviderReply::Transport::LostBeforeSending:
-        return Evidence::LostBeforeSending;
-    case ProviderReply::Transport::LostAfterUpload:
-        return Evidence::LostAfterUpload;
-    case ProviderReply::Transport::Unreadable:
-        return Evidence::IncorrectAnswer;
-    case ProviderReply::Transport::Answered:
-        break;
-    }
-    if (reply.refused()) {
-        return Evidence::Refused;
-    }
-    if (reply.paymentId.isEmpty()) {
-        return Evidence::Unnamed;
-    }
-    return reply.paymentId == paymentId ? Evidence::Answered : Evidence::OtherPayment;
-}
-
 // The journal's key for a state recovery settled a row in.
 QString settledKey(const JournalEntry& row, decision::Status status)
 {
@@ -271,7 +248,7 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
     // Applies one exchange's reply to the row; the outcome says what comes next.
     const auto learn = [&](const RequestResult& result, const char* what) {
         const ProviderReply reply = ProviderReply::of(result);
-        const decision::Evidence evidence = evidenceOf(reply, entry.paymentId);
+        const decision::Evidence evidence = decision::evidenceOf(reply, entry.paymentId);
         facts.status = reply.status;
         if (evidence == decision::Evidence::Refused) {
             ++entry.refusals;

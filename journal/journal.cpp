@@ -107,40 +107,34 @@ const char* const Columns = "id, operation, amount, currency, payment_id, state,
                             "note, resolved_ms, provider_text, refusals, first_refused_ms, "
                             "retry_after_ms, not_carried_since_ms";
 
-// A known row changes only for the handle that owns it.
-const char* const Upsert = R"(
-INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
-                        message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
-                        note, resolved_ms, provider_text, refusals, first_refused_ms,
-                        retry_after_ms, not_carried_since_ms)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
-        ?20)
-ON CONFLICT (id) DO UPDATE SET
-    payment_id = excluded.payment_id, state = excluded.state,
-    provider_status = excluded.provider_status, message_key = excluded.message_key,
-    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,
-    refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,
-    retry_after_ms = excluded.retry_after_ms,
-    not_carried_since_ms = excluded.not_carried_since_ms
-WHERE operations.owner = excluded.owner
-)";
+// Writes a whole row; an existing one changes only under the condition that follows.
+#define UPSERT_ROW                                                                                 \
+    "INSERT INTO operations (id, operation, amount, currency, payment_id, state, "                 \
+    "provider_status,\n"                                                                           \
+    "                        message_key, created_ms, changed_ms, owner_pid, owner_start, "        \
+    "owner,\n"                                                                                     \
+    "                        note, resolved_ms, provider_text, refusals, first_refused_ms,\n"      \
+    "                        retry_after_ms, not_carried_since_ms)\n"                              \
+    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, "    \
+    "?19,\n"                                                                                       \
+    "        ?20)\n"                                                                               \
+    "ON CONFLICT (id) DO UPDATE SET\n"                                                             \
+    "    payment_id = excluded.payment_id, state = excluded.state,\n"                              \
+    "    provider_status = excluded.provider_status, message_key = excluded.message_key,\n"        \
+    "    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,\n"              \
+    "    refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,\n"            \
+    "    retry_after_ms = excluded.retry_after_ms,\n"                                              \
+    "    not_carried_since_ms = excluded.not_carried_since_ms\n"
 
-const char* const CarryOver = R"(
-INSERT INTO operations (id, operation, amount, currency, payment_id, state, provider_status,
-                        message_key, created_ms, changed_ms, owner_pid, owner_start, owner,
-                        note, resolved_ms, provider_text, refusals, first_refused_ms,
-                        retry_after_ms, not_carried_since_ms)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
-        ?20)
-ON CONFLICT (id) DO UPDATE SET
-    payment_id = excluded.payment_id, state = excluded.state,
-    provider_status = excluded.provider_status, message_key = excluded.message_key,
-    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,
-    refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,
-    retry_after_ms = excluded.retry_after_ms,
-    not_carried_since_ms = excluded.not_carried_since_ms
-WHERE operations.owner = excluded.owner AND excluded.owner <> ''
-)";
+// A known row changes only for the handle that owns it.
+const char* const Upsert = UPSERT_ROW "WHERE operations.owner = excluded.owner";
+
+// The same when a journal is made anew: a copy another till carried is written over only by
+// the handle that owns the row, never by one of a released row.
+const char* const CarryOver =
+    UPSERT_ROW "WHERE operations.owner = excluded.owner AND excluded.owner <> ''";
+
+#undef UPSERT_ROW
 
 const char* const Settled = SETTLED_STATES;
 const char* const Unsettled = UNSETTLED_STATES;
