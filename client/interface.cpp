@@ -3,13 +3,15 @@
 #include "config.h"
 #include "lastoperation.h"
 #include "operationjournal.h"
+#include "recovery.h"
 #include "singleton.h"
+#include "statuswait.h"
+#include "transport.h"
 #include "waitgate.h"
 
 #include <log4qt/logger.h>
 #include <log4qt/logmanager.h>
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QMutex>
 #include <QStringList>
@@ -44,12 +46,6 @@ QString Interface::RequestResult::getPhone() const
     return data.value("client_phone_number").toString();
 }
 
-void Interface::RequestResult::setMessage(const char* key, const QString& text)
-{
-    message = tr::Tr(QString::fromLatin1(key), text);
-    messageKey = QString::fromLatin1(key);
-}
-
 bool Interface::RequestResult::operator==(const RequestResult& other) const
 {
     return this == &other || (success == other.success && errorCode == other.errorCode &&
@@ -59,7 +55,10 @@ bool Interface::RequestResult::operator==(const RequestResult& other) const
 Interface::Interface()
     : logger(Log4Qt::LogManager::logger("oxlenpay", QString())),
       waitGate(std::make_shared<WaitGate>()), journal(std::make_shared<OperationJournal>(logger)),
-      lastOperations(std::make_shared<LastOperations>()), urlCache(std::make_shared<UrlCache>())
+      lastOperations(std::make_shared<LastOperations>()),
+      transport(std::make_shared<Transport>(logger)),
+      recovery(std::make_shared<Recovery>(logger, journal, waitGate)),
+      ownWaits(std::make_shared<StatusWaitHandOver>())
 {
 }
 
@@ -141,78 +140,59 @@ int Interface::getPaymentProvider() const
     return configuration()->getInt(settings::PaymentProvider, settings::DefaultPaymentProvider);
 }
 
-namespace {
-
-// The base URL the settings name; false when the path names a host of its own.
-bool composeBaseUrl(const QString& hostText, const QString& pathText, QUrl* out)
-{
-    QUrl base = QUrl(hostText, QUrl::TolerantMode).adjusted(QUrl::StripTrailingSlash);
-    if (pathText.contains("://") || pathText.trimmed().startsWith("//")) {
-        return false; // a path that names a host of its own would send the requests there
-    }
-    const QUrl path(pathText, QUrl::TolerantMode);
-    base = base.resolved(path).adjusted(QUrl::StripTrailingSlash);
-    QString basePath = base.path(QUrl::FullyDecoded);
-    if (basePath.endsWith('/')) {
-        basePath.chop(1); // a bare "/" survives the stripping above
-    }
-    base.setPath(basePath, QUrl::DecodedMode);
-    *out = base;
-    return true;
-}
-
-} // namespace
-
-// The URLs of the last settings read: composing them anew cost a tenth of a status poll.
-struct Interface::UrlCache {
-    QMutex mutex;
-    QString hostText, pathText;
-    bool filled = false;
-    QUrl urls[Fiscal + 2]; // one per method, and an unknown method's
-};
-
 QUrl Interface::getUrl(Method method) const
 {
-    static const char* const suffixes[] = {"/payment",          "/payment/status",
-                                           "/payment/reversal", "/partial/reversal",
-                                           "/payment/fiscal",   ""};
-    const int index = method >= Payment && method <= Fiscal ? int(method) : Fiscal + 1;
-
     // Read at every request, so that the host's changed settings apply at once.
     Config* config = configuration();
-    const QString hostText = config->getString(settings::Host, settings::DefaultHost);
-    const QString pathText = config->getString(settings::Path, settings::DefaultPath);
-    QMutexLocker lock(&urlCache->mutex);
-    if (!urlCache->filled || hostText != urlCache->hostText || pathText != urlCache->pathText) {
-        QUrl base;
-        const bool composed = composeBaseUrl(hostText, pathText, &base);
-        for (int i = 0; i <= Fiscal + 1; ++i) {
-            QUrl url;
-            if (composed) {
-                url = base;
-                url.setPath(base.path(QUrl::FullyDecoded) + suffixes[i], QUrl::DecodedMode);
-                url = url.adjusted(QUrl::StripTrailingSlash);
-            }
-            urlCache->urls[i] = url;
-        }
-        urlCache->hostText = hostText;
-        urlCache->pathText = pathText;
-        urlCache->filled = true;
-    }
-    return urlCache->urls[index];
+    return transport->url(method, config->getString(settings::Host, settings::DefaultHost),
+                          config->getString(settings::Path, settings::DefaultPath));
 }
 
 QHash<QString, QString> Interface::getHeaders() const
 {
-    const QString timestamp = QString::number(WaitClock::wallMs());
-    const QString digest = QString::fromLatin1(
-        QCryptographicHash::hash(timestamp.toUtf8() + merchantSecretKey.toUtf8(),
-                                 QCryptographicHash::Sha1)
-            .toHex());
-    // The multi-argument arg() fills each place once, whatever the user id holds.
-    return {{"Accept", "application/json"},
-            {"Content-Type", "application/json"},
-            {"Authorization", QString("%1:%2:%3").arg(merchantServiceUserId, digest, timestamp)}};
+    return Transport::headers(merchantServiceUserId, merchantSecretKey);
+}
+
+Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject& body) const
+{
+    return transport->send(method, getUrl(method), getHeaders(), body, timeout);
+}
+
+std::function<Interface::RequestResult(Interface::Method, const QJsonObject&, qint64)>
+Interface::recoveryExchange() const
+{
+    // Recovery cuts each exchange's time-out to the time it has left, so it sends through
+    // the transport itself; the URL and headers still come from the virtual getters.
+    return [this](Method method, const QJsonObject& body, qint64 timeoutMs) {
+        return transport->send(method, getUrl(method), getHeaders(), body, timeoutMs);
+    };
+}
+
+namespace {
+
+Recovery::Settings recoverySettings(qint64 merchantServiceId, qint64 timeout, qint64 frequency,
+                                    qint64 reverseUnknown)
+{
+    Recovery::Settings settings;
+    settings.merchantServiceId = merchantServiceId;
+    settings.timeoutMs = timeout;
+    settings.frequencyMs = frequency;
+    settings.reverseUnknown = reverseUnknown != 0;
+    return settings;
+}
+
+} // namespace
+
+bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const
+{
+    return recovery->run(recoverySettings(merchantServiceId, timeout, frequency, reverseUnknown),
+                         recoveryExchange(), recovered, error);
+}
+
+void Interface::recoverWhileIdle(WaitClock::TimePoint until) const
+{
+    recovery->whileIdle(recoverySettings(merchantServiceId, timeout, frequency, reverseUnknown),
+                        recoveryExchange(), until);
 }
 
 QString Interface::getUuid() const

@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class Config;
@@ -23,6 +24,7 @@ class Logger;
 namespace oxlenpay {
 
 struct LastOperation;
+struct StatusWait;
 
 /// Client of the provider's merchant REST API: settings, signed transport,
 /// the provider operations and the blocking wait for their final status.
@@ -38,8 +40,8 @@ public:
         Fiscal = 4,
     };
 
-    /// How an operation ended, decided where it becomes known and carried to the
-    /// journal and the till; never read back out of a message.
+    /// How an operation ended for its host: read from the result it was given and its
+    /// journal row's state, for the till.
     enum class Settlement {
         Approved, ///< carried out and confirmed
         Declined, ///< not carried out: refused, failed, or never sent
@@ -56,14 +58,6 @@ public:
         int errorCode = 0;
         tr::Tr message;
         QJsonObject data;
-        /// Not part of the value: operator== leaves these out.
-        Settlement settlement = Settlement::Declined;
-        /// The key of `message` as the code that chose it named it, for the journal; a
-        /// failure of the host's REST client, whose text the host chose, is "transportFailed".
-        QString messageKey;
-
-        /// Sets `message` and `messageKey` together.
-        void setMessage(const char* key, const QString& text);
 
         QString getPaymentStatus() const;
         /// The provider's payment id ("payment_id"); empty unless it is a JSON string.
@@ -135,69 +129,54 @@ protected:
     Log4Qt::Logger* logger = nullptr;
 
 private:
-    /// How a wait for a final status ended.
-    enum class WaitEnd { Final, TimedOut, Interrupted };
-    struct Wait {
-        RequestResult result;
-        WaitEnd end = WaitEnd::Final;
-        /// The last exchange as it came, before the wait's end was put into `result`.
-        RequestResult answer;
-    };
-
     /// The whole wait: a first answer that settles it, else polls, then the classification.
     /// `closeOutFollows`: an open end is reported by the close-out, so it is logged as info.
-    Wait awaitStatus(const QString& status, const RequestResult& first, qint64 limitMs,
-                     bool closeOutFollows = false) const;
+    StatusWait awaitStatus(const QString& status, const RequestResult& first, qint64 limitMs,
+                           bool closeOutFollows = false) const;
+    /// An operation's own wait, through the virtual waitForStatus.
+    StatusWait ownWait(const QString& status, const RequestResult& first,
+                       bool closeOutFollows = false) const;
     /// Polls the payment of `first` until `status`, "FAILED", the limit or an interrupt.
-    Wait pollUntil(const QString& status, const RequestResult& first, qint64 limitMs) const;
+    StatusWait pollUntil(const QString& status, const RequestResult& first, qint64 limitMs) const;
     /// Turns the answer that ended a wait into the operation's result.
-    RequestResult classify(const QString& status, Wait wait, bool closeOutFollows) const;
+    RequestResult classify(const QString& status, StatusWait wait, bool closeOutFollows) const;
     /// Why a sale is closed out: its wait timed out or was interrupted, or its confirmed
     /// approval could not be recorded.
     enum class CloseOut { TimedOut, Interrupted, NotRecorded };
     /// A full reversal of a sale that the host must not hear approved.
     /// `reversal` receives how the reversal's own wait ended.
-    RequestResult closeOutSale(const RequestResult& open, CloseOut why, Wait* reversal) const;
+    RequestResult closeOutSale(const RequestResult& open, CloseOut why, StatusWait* reversal) const;
     /// The operation's own answer came: `row` is written as waiting when it is to be polled.
     /// A final first answer is written once, with the row's closing state.
     void noteAnswer(JournalEntry* row, const RequestResult& answer) const;
     /// Sets `row`'s state from how `wait` ended; true when the sale is to be closed out.
     /// `reversalSent`: `wait` is the close-out's reversal of the sale.
-    bool settleRow(JournalEntry* row, const Wait& wait, bool reversalSent) const;
+    bool settleRow(JournalEntry* row, const StatusWait& wait, bool reversalSent) const;
     /// The closing write failed: true when the sale is to be closed out.
     bool closeOutUnrecorded(const JournalEntry& row, JournalEntry::State before) const;
     /// A full reversal of `paymentId`, polled with that id when its answer is lost.
-    /// The answer is noted in `row` when one is given.
-    Wait reverseWhole(const QString& paymentId, qint64 limitMs, JournalEntry* row) const;
+    /// The answer is noted in `row` when one is given. `own`: the operation's own wait.
+    StatusWait reverseWhole(const QString& paymentId, qint64 limitMs, JournalEntry* row,
+                            bool own) const;
+    /// The row's closing write, and what the till hears.
+    void finish(JournalEntry* row, const RequestResult& result) const;
     void warnAboutTestOnlyTimings() const;
     void readJournalSettings(::Config* config);
 
     /// Writes `row` before its request leaves. False, with `refusal` set, when the
     /// operation must not be sent.
     bool beginTracked(JournalEntry* row, RequestResult* refusal) const;
-    /// One look at every row recovery may work on, ending by `deadline`; no exchange
-    /// takes longer than `exchangeCapMs`. Rows tried since `retryAfter` are skipped.
-    bool recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs,
-                      QVector<RecoveredEntry>* items,
-                      WaitClock::TimePoint retryAfter = WaitClock::TimePoint()) const;
-    /// One claimed row: its status, then the action it needs, as far as the time allows.
-    JournalEntry recoverEntry(const JournalEntry& claimed, WaitClock::TimePoint deadline,
-                              qint64 exchangeCapMs, QString* note) const;
     /// Recovery in the idle time of a wait, before the poll due at `until`.
     void recoverWhileIdle(WaitClock::TimePoint until) const;
-    /// An exchange of recovery: its time-out cut to what is left before `deadline`.
-    RequestResult sendWithin(Method method, const QJsonObject& body, WaitClock::TimePoint deadline,
-                             qint64 capMs) const;
+    /// Recovery's way to the provider: an exchange with a time-out of its own.
+    std::function<RequestResult(Method, const QJsonObject&, qint64)> recoveryExchange() const;
 
     std::shared_ptr<class WaitGate> waitGate;
     std::shared_ptr<class OperationJournal> journal;
     std::shared_ptr<class LastOperations> lastOperations;
-    /// The time-out of the next exchanges when recovery cuts it; -1: `timeout`.
-    mutable qint64 exchangeLimitMs = -1;
-    /// When idle-time recovery last tried each row, so a wait does not ask again at every poll.
-    mutable QHash<QString, WaitClock::TimePoint> recoveryTried;
-    struct UrlCache;
-    std::shared_ptr<UrlCache> urlCache;
+    std::shared_ptr<class Transport> transport;
+    std::shared_ptr<class Recovery> recovery;
+    std::shared_ptr<class StatusWaitHandOver> ownWaits;
 };
 
 } // namespace oxlenpay

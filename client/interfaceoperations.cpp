@@ -1,36 +1,29 @@
-// The provider operations of oxlenpay::Interface: one exchange, then the wait
-// for the operation's final status.
+// The provider operations of oxlenpay::Interface: one exchange, then the operation's own
+// wait for its final status, through the virtual waitForStatus.
 #include "interface.h"
 
 #include "decision.h"
 #include "lastoperation.h"
+#include "messages.h"
 #include "operationjournal.h"
 #include "paymentprocessingrequest.h"
-#include "restclient.h"
-#include "restoperation.h"
+#include "statuswait.h"
 #include "waitgate.h"
 
 #include <log4qt/logger.h>
-
-#include <QJsonDocument>
 
 namespace oxlenpay {
 
 namespace {
 
-const char* const UploadedButAborted = "Данные переданы на сервер, но ответ не был получен";
-const char* const IncorrectAnswer = "Некорректный ответ от сервера";
-const char* const Failed = "FAILED";
-
-const char* const FiscalNotConfirmed = "Передача фискальной ссылки не подтверждена";
+using Status = ProviderReply::Status;
 
 // An answer that names another payment than the one asked about: no answer to this request.
 Interface::RequestResult aboutAnotherPayment(const QString& paymentId)
 {
     Interface::RequestResult result;
-    result.settlement = Interface::Settlement::Unknown;
-    result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
     result.data.insert("payment_id", paymentId);
+    messages::set(&result, "requestIncorrectAnswer");
     return result;
 }
 
@@ -59,70 +52,17 @@ Learned learnedFrom(const Interface::RequestResult& answer, const QString& payme
     return {decision::evidenceOf(reply, paymentId), reply.status};
 }
 
+Status statusOf(const Interface::RequestResult& result)
+{
+    return ProviderReply::statusOf(result.getPaymentStatus());
+}
+
 qint64 millisecondsSince(WaitClock::TimePoint start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(WaitClock::now() - start).count();
 }
 
 } // namespace
-
-Interface::RequestResult Interface::sendRequest(Method method, const QJsonObject& body) const
-{
-    RequestResult result;
-    const QUrl url = getUrl(method);
-    if (url.isEmpty()) {
-        result.setMessage("requestInvalidPath", "Путь в настройках платежной системы указывает "
-                                                "на другой сервер: запрос не отправлен");
-        logger->error(result.message.ru());
-        return result;
-    }
-    QSharedPointer<RestClient> client = MockFactory<RestClient>::creator();
-    client->setTimeout(exchangeLimitMs >= 0 ? qMin(timeout, exchangeLimitMs) : timeout);
-    const RestOperation operation =
-        method == PaymentStatus ? RestOperation::Get : RestOperation::Post;
-    client->send(restOperationCode(operation), url, QJsonDocument(body), getHeaders());
-
-    result.success = true;
-    result.settlement = Settlement::Approved;
-    if (client->error() != 0) {
-        if (client->isUploadedButAborted()) {
-            logger->warn(UploadedButAborted);
-            // Only a payment's lost answer fails here; the callers of the others decide.
-            result.settlement = Settlement::Unknown;
-            if (method == Payment) {
-                result.success = false;
-                result.setMessage("requestUploadedButAborted", UploadedButAborted);
-            }
-            return result;
-        }
-        result.success = false;
-        result.settlement = Settlement::Declined;
-        result.message = client->errorText(); // the host's REST client chose its key and text
-        result.messageKey = "transportFailed";
-        return result;
-    }
-
-    const QJsonDocument answer = client->jsonAnswer();
-    if (!answer.isObject() || answer.object().isEmpty()) {
-        // The request reached the provider and nothing readable came back.
-        result.success = false;
-        result.settlement = Settlement::Unknown;
-        result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
-        logger->error("Некорректный ответ от сервера (нет данных)");
-        return result;
-    }
-    result.data = answer.object();
-    const int errorCode = result.data.value("error_code").toInt(0);
-    if (errorCode != 0) {
-        const QString errorMessage = result.data.value("error_message").toString();
-        result.success = false;
-        result.settlement = Settlement::Declined;
-        result.errorCode = errorCode;
-        result.setMessage("undefined", errorMessage);
-        logger->error("Сервер вернул сообщение об ошибке: %1", errorMessage);
-    }
-    return result;
-}
 
 Interface::RequestResult Interface::payment(const PaymentProcessingRequest& request)
 {
@@ -143,14 +83,15 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
     journal->keepInPlace(); // the row is in its place before money moves
     const RequestResult first = sendRequest(Payment, body);
     noteAnswer(&row, first);
-    const Wait wait = awaitStatus("SUCCESS", first, payDuration, reverseUnknown != 0);
+    const StatusWait wait =
+        ownWait(ProviderReply::statusName(Status::Success), first, reverseUnknown != 0);
     RequestResult result = wait.result;
     const JournalEntry::State open = row.state;
     if (settleRow(&row, wait, false)) {
-        Wait reversal;
+        StatusWait reversal;
         result = closeOutSale(wait.result,
-                              wait.end == WaitEnd::Interrupted ? CloseOut::Interrupted
-                                                               : CloseOut::TimedOut,
+                              wait.end == StatusWait::End::Interrupted ? CloseOut::Interrupted
+                                                                       : CloseOut::TimedOut,
                               &reversal);
         settleRow(&row, reversal, true);
     }
@@ -159,13 +100,13 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
         // Approved money that the journal cannot account for would be reversed by the next
         // recovery after the goods have gone: give it back now instead, and say so.
         journal->dropUnrecorded(row.id); // approved money is never written as done now
-        Wait reversal;
+        StatusWait reversal;
         result = closeOutSale(result, CloseOut::NotRecorded, &reversal);
         row.state = open;
         settleRow(&row, reversal, true);
         recorded = journal->finish(&row, result);
     }
-    lastOperations->end(row, result.settlement, recorded);
+    lastOperations->end(row, result, recorded);
     return result;
 }
 
@@ -175,12 +116,15 @@ bool Interface::beginTracked(JournalEntry* row, RequestResult* refusal) const
         return true;
     }
     if (!journal->ready(refusal) || !journal->start(row, refusal)) {
-        // Nothing was sent: the host is told so, and the till hears it the same way.
-        lastOperations->begin(*row, false);
-        lastOperations->end(*row, Settlement::Declined, false);
+        lastOperations->notSent(*row); // the till hears it the way the host does
         return false;
     }
     return true;
+}
+
+void Interface::finish(JournalEntry* row, const RequestResult& result) const
+{
+    lastOperations->end(*row, result, journal->finish(row, result));
 }
 
 LastOperation Interface::lastOperation() const
@@ -203,12 +147,12 @@ void Interface::noteAnswer(JournalEntry* row, const RequestResult& answer) const
     }
 }
 
-bool Interface::settleRow(JournalEntry* row, const Wait& wait, bool reversalSent) const
+bool Interface::settleRow(JournalEntry* row, const StatusWait& wait, bool reversalSent) const
 {
     Learned learned{decision::Evidence::WaitTimedOut, decision::Status::None};
-    if (wait.end == WaitEnd::Interrupted) {
+    if (wait.end == StatusWait::End::Interrupted) {
         learned.evidence = decision::Evidence::WaitInterrupted;
-    } else if (wait.end == WaitEnd::Final) {
+    } else if (wait.end == StatusWait::End::Final) {
         learned = learnedFrom(wait.answer, row->paymentId);
     }
     decision::Facts facts;
@@ -234,109 +178,109 @@ bool Interface::closeOutUnrecorded(const JournalEntry& row, JournalEntry::State 
 Interface::RequestResult Interface::waitForStatus(const QString& status,
                                                   const RequestResult& result) const
 {
-    return awaitStatus(status, result, payDuration).result;
+    const StatusWait wait = awaitStatus(status, result, payDuration, ownWaits->closeOutFollows());
+    ownWaits->leave(wait);
+    return wait.result;
 }
 
-Interface::Wait Interface::awaitStatus(const QString& status, const RequestResult& first,
-                                       qint64 limitMs, bool closeOutFollows) const
+StatusWait Interface::ownWait(const QString& status, const RequestResult& first,
+                              bool closeOutFollows) const
+{
+    ownWaits->expect(closeOutFollows);
+    return ownWaits->take(waitForStatus(status, first));
+}
+
+StatusWait Interface::awaitStatus(const QString& status, const RequestResult& first, qint64 limitMs,
+                                  bool closeOutFollows) const
 {
     logger->info("Ожидание статуса '%1'", status);
-    Wait wait{first, WaitEnd::Final, first};
+    StatusWait wait{first, StatusWait::End::Final, first};
     if (!first.success) {
         return wait;
     }
-    const QString reported = first.getPaymentStatus();
-    if (reported != status && reported != Failed && !first.getRrn().isEmpty()) {
+    const Status reported = statusOf(first);
+    if (reported != ProviderReply::statusOf(status) && reported != Status::Failed &&
+        !first.getRrn().isEmpty()) {
         wait = pollUntil(status, first, limitMs);
     }
     wait.result = classify(status, wait, closeOutFollows);
     return wait;
 }
 
-Interface::Wait Interface::pollUntil(const QString& status, const RequestResult& first,
-                                     qint64 limitMs) const
+StatusWait Interface::pollUntil(const QString& status, const RequestResult& first,
+                                qint64 limitMs) const
 {
+    const Status wanted = ProviderReply::statusOf(status);
     const QString paymentId = first.getRrn();
     const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
     const std::chrono::milliseconds period(qMax<qint64>(frequency, 0));
-    Wait wait{first, WaitEnd::TimedOut, first};
+    StatusWait wait{first, StatusWait::End::TimedOut, first};
     const auto start = WaitClock::now();
     auto next = start;
     for (;;) {
         journal->keepInPlace(); // a vanished journal is made anew within one poll
         recoverWhileIdle(next);
         if (!waitGate->sleepUntil(next)) {
-            wait.end = WaitEnd::Interrupted;
+            wait.end = StatusWait::End::Interrupted;
             return wait;
         }
         // The next deadline is taken before sending, so polls keep their period.
         next = WaitClock::now() + period;
         wait.result = withPolledId(sendRequest(PaymentStatus, body), paymentId);
         wait.answer = wait.result;
-        const QString reported = wait.result.getPaymentStatus();
-        if ((reported == status && wait.result.success) || reported == Failed) {
-            wait.end = WaitEnd::Final;
+        const Status reported = statusOf(wait.result);
+        if ((reported == wanted && wait.result.success) || reported == Status::Failed) {
+            wait.end = StatusWait::End::Final;
             return wait;
         }
         if (millisecondsSince(start) >= limitMs) {
-            wait.end = WaitEnd::TimedOut;
+            wait.end = StatusWait::End::TimedOut;
             return wait;
         }
     }
 }
 
-Interface::RequestResult Interface::classify(const QString& status, Wait wait,
+Interface::RequestResult Interface::classify(const QString& status, StatusWait wait,
                                              bool closeOutFollows) const
 {
     RequestResult& result = wait.result;
-    if (result.getPaymentStatus() == Failed) {
+    if (statusOf(result) == Status::Failed) {
         // A declined operation is a failure; the answer still reaches the host.
         const QString providerText = result.data.value("error_message").toString();
         result.success = false;
-        result.settlement = Settlement::Declined;
         result.errorCode = result.data.value("error_code").toInt(0);
         if (providerText.isEmpty()) {
-            result.setMessage("requestStatusFailed", "Операция отклонена платежной системой");
+            messages::set(&result, "requestStatusFailed");
         } else {
-            result.setMessage("undefined", providerText);
+            messages::setProviderText(&result, providerText);
         }
-    } else if (wait.end == WaitEnd::Interrupted) {
+    } else if (wait.end == StatusWait::End::Interrupted) {
         result.success = false;
-        result.settlement = Settlement::Unknown;
-        result.setMessage("waitInterruptedOutcomeUnknown",
-                          QString("Ожидание прервано: результат операции по платежу %1 "
-                                  "неизвестен, проверьте его в платежной системе, прежде чем "
-                                  "повторять операцию")
-                              .arg(result.getRrn()));
+        messages::set(&result, "waitInterruptedOutcomeUnknown", result.getRrn());
     } else if (result.getRrn().isEmpty()) {
         // Nothing to poll, or nothing to hand the host: the provider may hold a payment
         // that cannot be named.
         result.success = false;
-        result.settlement = Settlement::Unknown;
         if (result.message.isEmpty()) {
-            result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
+            messages::set(&result, "requestIncorrectAnswer");
         }
-    } else if (wait.end == WaitEnd::TimedOut) {
+    } else if (wait.end == StatusWait::End::TimedOut) {
         // Still pending, or no longer answering, when the time ran out: the outcome is not
         // known, so not a success, and not a decline either. A last poll that failed keeps
         // its own message: the cashier learns the real reason.
         result.success = false;
-        result.settlement = Settlement::Unknown;
         if (result.message.isEmpty()) {
-            result.setMessage("requestStatusTimeout",
-                              "Истекло время ожидания подтверждения операции");
+            messages::set(&result, "requestStatusTimeout");
         }
-    } else if (result.success && result.getPaymentStatus() == status) {
-        result.settlement = Settlement::Approved;
+    } else if (result.success && statusOf(result) == ProviderReply::statusOf(status)) {
         return result;
     } else {
         result.success = false;
-        result.settlement = Settlement::Unknown;
         if (result.message.isEmpty()) {
-            result.setMessage("requestIncorrectAnswer", IncorrectAnswer);
+            messages::set(&result, "requestIncorrectAnswer");
         }
     }
-    if (closeOutFollows && wait.end != WaitEnd::Final && !result.getRrn().isEmpty()) {
+    if (closeOutFollows && wait.end != StatusWait::End::Final && !result.getRrn().isEmpty()) {
         // Not the end of the story: the close-out that follows says how the sale ended.
         logger->info("%1", result.message.ru());
     } else if (!result.success) {
@@ -346,7 +290,7 @@ Interface::RequestResult Interface::classify(const QString& status, Wait wait,
 }
 
 Interface::RequestResult Interface::closeOutSale(const RequestResult& open, CloseOut why,
-                                                 Wait* reversal) const
+                                                 StatusWait* reversal) const
 {
     const QString paymentId = open.getRrn();
     if (why == CloseOut::NotRecorded) {
@@ -357,52 +301,42 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open, Clos
         logger->info("Оплата %1 не подтверждена: отправляется ее полная отмена", paymentId);
     }
     waitGate->rearm(); // the interrupt that ended the sale's wait was for that wait only
-    const Wait reversed =
-        reverseWhole(paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs), nullptr);
+    const StatusWait reversed = reverseWhole(
+        paymentId, qMin<qint64>(payDuration, settings::CloseOutLimitMs), nullptr, false);
     *reversal = reversed;
 
     RequestResult result = open;
     result.success = false;
     result.errorCode = 0;
-    if (reversed.result.success && reversed.result.getPaymentStatus() == "REVERSED") {
-        result.settlement = Settlement::Reversed;
+    if (reversed.result.success && statusOf(reversed.result) == Status::Reversed) {
         switch (why) {
         case CloseOut::TimedOut:
-            result.setMessage("paymentReversed", "Оплата не была подтверждена вовремя и "
-                                                 "отменена, деньги клиенту возвращены");
+            messages::set(&result, "paymentReversed");
             break;
         case CloseOut::Interrupted:
-            result.setMessage("paymentInterruptedReversed",
-                              "Ожидание оплаты прервано, оплата отменена, деньги клиенту "
-                              "возвращены");
+            messages::set(&result, "paymentInterruptedReversed");
             break;
         case CloseOut::NotRecorded:
-            result.setMessage("paymentNotRecordedReversed",
-                              "Оплата отменена, деньги клиенту возвращены: журнал платежей не "
-                              "удалось записать");
+            messages::set(&result, "paymentNotRecordedReversed");
             break;
         }
         logger->info("Оплата %1 отменена", paymentId);
     } else {
         // Recovery goes on reversing it: the customer must not leave with the goods.
-        result.settlement = Settlement::ReversalOwed;
-        result.setMessage("paymentCloseOutFailed",
-                          QString("Оплата %1 не подтверждена, ее отмена не завершена: платеж "
-                                  "будет отменен, товар не выдавайте")
-                              .arg(paymentId));
+        messages::set(&result, "paymentCloseOutFailed", paymentId);
         logger->error(result.message.ru());
     }
     return result;
 }
 
-Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs,
-                                        JournalEntry* row) const
+StatusWait Interface::reverseWhole(const QString& paymentId, qint64 limitMs, JournalEntry* row,
+                                   bool own) const
 {
     const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", paymentId}};
     journal->keepInPlace(); // the row is in its place before money moves
     RequestResult first = sendRequest(Reversal, body);
     // "REVERSED" is the payment's own status, so a lost answer is settled by polling the payment.
-    if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "REVERSED") {
+    if (first.success && first.getRrn().isEmpty() && statusOf(first) != Status::Reversed) {
         first.data.insert("payment_id", paymentId);
     } else if (first.success && first.getRrn() != paymentId && !first.getRrn().isEmpty()) {
         first = aboutAnotherPayment(paymentId);
@@ -411,7 +345,8 @@ Interface::Wait Interface::reverseWhole(const QString& paymentId, qint64 limitMs
     if (row) {
         noteAnswer(row, first);
     }
-    return awaitStatus("REVERSED", first, limitMs);
+    const QString reversed = ProviderReply::statusName(Status::Reversed);
+    return own ? ownWait(reversed, first) : awaitStatus(reversed, first, limitMs);
 }
 
 Interface::RequestResult Interface::reversal(const PaymentProcessingRequest& request) const
@@ -425,11 +360,10 @@ Interface::RequestResult Interface::reversal(const PaymentProcessingRequest& req
         return result;
     }
     lastOperations->begin(row, journal->isEnabled());
-    const Wait wait = reverseWhole(request.rrn, payDuration, &row);
-    result = wait.result;
+    const StatusWait wait = reverseWhole(request.rrn, payDuration, &row, true);
     settleRow(&row, wait, false);
-    lastOperations->end(row, result.settlement, journal->finish(&row, result));
-    return result;
+    finish(&row, wait.result);
+    return wait.result;
 }
 
 Interface::RequestResult Interface::partialReversal(const PaymentProcessingRequest& request) const
@@ -451,31 +385,24 @@ Interface::RequestResult Interface::partialReversal(const PaymentProcessingReque
     if (first.success && !first.getRrn().isEmpty() && first.getRrn() != request.rrn) {
         first = aboutAnotherPayment(request.rrn);
         logger->error(first.message.ru());
-        settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
-        lastOperations->end(row, first.settlement, journal->finish(&row, first));
+        settleRow(&row, StatusWait{first, StatusWait::End::Final, first}, false);
+        finish(&row, first);
         return first;
     }
-    if (first.success && first.getRrn().isEmpty() &&
-        first.getPaymentStatus() != "PARTIAL_CANCELLED") {
-        settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
+    if (first.success && first.getRrn().isEmpty() && statusOf(first) != Status::PartialCancelled) {
+        settleRow(&row, StatusWait{first, StatusWait::End::Final, first}, false);
         first.success = false;
-        first.settlement = Settlement::Unknown;
         first.data.insert("payment_id", request.rrn);
-        first.setMessage("partialReversalOutcomeUnknown",
-                         QString("Результат частичного возврата по платежу %1 неизвестен: "
-                                 "проверьте его в платежной системе, прежде чем повторять "
-                                 "возврат")
-                             .arg(request.rrn));
+        messages::set(&first, "partialReversalOutcomeUnknown", request.rrn);
         logger->error(first.message.ru());
-        lastOperations->end(row, first.settlement, journal->finish(&row, first));
+        finish(&row, first);
         return first;
     }
     noteAnswer(&row, first);
-    const Wait wait = awaitStatus("PARTIAL_CANCELLED", first, payDuration);
-    result = wait.result;
+    const StatusWait wait = ownWait(ProviderReply::statusName(Status::PartialCancelled), first);
     settleRow(&row, wait, false);
-    lastOperations->end(row, result.settlement, journal->finish(&row, result));
-    return result;
+    finish(&row, wait.result);
+    return wait.result;
 }
 
 bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) const
@@ -493,23 +420,20 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
     const RequestResult first = sendRequest(Fiscal, body);
     // A settled sale's status is "SUCCESS" too, so only the fiscal answer itself confirms
     // the link; without it the host queues the message again.
-    if (first.success && first.getRrn().isEmpty() && first.getPaymentStatus() != "SUCCESS") {
+    if (first.success && first.getRrn().isEmpty() && statusOf(first) != Status::Success) {
         logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
-        result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
-        result.settlement = Settlement::Declined;
-        settleRow(&row, Wait{first, WaitEnd::Final, first}, false);
+        messages::set(&result, "fiscalNotConfirmed");
+        settleRow(&row, StatusWait{first, StatusWait::End::Final, first}, false);
     } else {
         noteAnswer(&row, first);
-        const Wait wait = awaitStatus("SUCCESS", first, payDuration);
+        const StatusWait wait = ownWait(ProviderReply::statusName(Status::Success), first);
         result = wait.result;
         settleRow(&row, wait, false);
         if (!result.success && result.message.isEmpty()) {
-            result.setMessage("fiscalNotConfirmed", FiscalNotConfirmed);
+            messages::set(&result, "fiscalNotConfirmed");
         }
     }
-    const bool recorded = journal->finish(&row, result);
-    lastOperations->end(row, result.success ? Settlement::Approved : Settlement::Declined,
-                        recorded);
+    finish(&row, result);
     return result.success;
 }
 

@@ -1,5 +1,7 @@
 #include "lastoperation.h"
 
+#include "messages.h"
+
 #include <QThread>
 
 namespace oxlenpay {
@@ -43,7 +45,42 @@ void LastOperations::update(const JournalEntry& row)
     operation.paymentId = row.paymentId;
 }
 
-void LastOperations::end(const JournalEntry& row, Interface::Settlement settlement, bool recorded)
+Interface::Settlement LastOperation::settlementOf(const JournalEntry& row,
+                                                  const Interface::RequestResult& result)
+{
+    if (result.success) {
+        return Interface::Settlement::Approved;
+    }
+    if (row.operation == JournalEntry::Operation::Fiscal) {
+        return Interface::Settlement::Declined; // the host sends the link again
+    }
+    const QString key = messages::keyOf(result);
+    if (key == QLatin1String("paymentReversed") ||
+        key == QLatin1String("paymentInterruptedReversed") ||
+        key == QLatin1String("paymentNotRecordedReversed")) {
+        return Interface::Settlement::Reversed;
+    }
+    if (key == QLatin1String("paymentCloseOutFailed")) {
+        return Interface::Settlement::ReversalOwed;
+    }
+    // The row's state is decided from the same evidence: declined means nothing moved.
+    return row.state == JournalEntry::State::Declined ? Interface::Settlement::Declined
+                                                      : Interface::Settlement::Unknown;
+}
+
+void LastOperations::end(const JournalEntry& row, const Interface::RequestResult& result,
+                         bool recorded)
+{
+    close(row, LastOperation::settlementOf(row, result), recorded);
+}
+
+void LastOperations::notSent(const JournalEntry& row)
+{
+    begin(row, false);
+    close(row, Interface::Settlement::Declined, false);
+}
+
+void LastOperations::close(const JournalEntry& row, Interface::Settlement settlement, bool recorded)
 {
     QMutexLocker lock(&m_mutex);
     LastOperation& operation = m_byThread[QThread::currentThreadId()];

@@ -23,6 +23,9 @@ struct LastOperation {
     QString paymentId;
 
     static const char* settlementName(Interface::Settlement settlement);
+    /// What the host was told by `result` about the operation of `row`.
+    static Interface::Settlement settlementOf(const JournalEntry& row,
+                                              const Interface::RequestResult& result);
 };
 
 /// The operations of each calling thread, under one lock: calls on one client object are
@@ -33,13 +36,17 @@ public:
     void begin(const JournalEntry& row, bool journaled);
     /// Its payment id or journal state moved.
     void update(const JournalEntry& row);
-    /// The host is told `settlement`.
-    void end(const JournalEntry& row, Interface::Settlement settlement, bool recorded);
+    /// The host is told `result`; `recorded`: the row's closing write was made durable.
+    void end(const JournalEntry& row, const Interface::RequestResult& result, bool recorded);
+    /// The journal refused `row`: nothing was sent, and the host hears a decline.
+    void notSent(const JournalEntry& row);
     /// This thread's operation; from a thread that has none (a Ctrl-C handler), the one
     /// running elsewhere, if any.
     LastOperation current() const;
 
 private:
+    void close(const JournalEntry& row, Interface::Settlement settlement, bool recorded);
+
     mutable QMutex m_mutex;
     QHash<Qt::HANDLE, LastOperation> m_byThread;
 };

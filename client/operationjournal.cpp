@@ -1,5 +1,6 @@
 #include "operationjournal.h"
 
+#include "messages.h"
 #include "processidentity.h"
 #include "waitclock.h"
 
@@ -116,8 +117,8 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     if (!result.getPaymentStatus().isEmpty()) {
         row->providerStatus = result.getPaymentStatus();
     }
-    row->messageKey = result.messageKey;
-    if (result.messageKey == "undefined") {
+    row->messageKey = messages::keyOf(result);
+    if (row->messageKey == QLatin1String("undefined")) {
         row->providerText = result.message.ru(); // the provider's own words
     }
     if (!isEnabled()) {
@@ -260,8 +261,7 @@ OperationJournal::RequestResult OperationJournal::unavailable(const QString& rea
     m_logger->error(QString("Журнал платежей %1 недоступен: %2").arg(m_path, reason));
     // The path and the reason are in the log line above; the cashier reads a short text.
     RequestResult refusal;
-    refusal.setMessage("journalUnavailable", "Журнал платежей недоступен: операция не "
-                                             "отправлена, обратитесь в поддержку");
+    messages::set(&refusal, "journalUnavailable");
     return refusal;
 }
 

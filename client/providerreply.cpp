@@ -1,5 +1,7 @@
 #include "providerreply.h"
 
+#include "messages.h"
+
 namespace oxlenpay {
 
 namespace {
@@ -50,16 +52,22 @@ ProviderReply ProviderReply::of(const Interface::RequestResult& result)
     reply.paymentId = result.getRrn();
     reply.errorCode = result.errorCode;
     reply.text = result.data.value("error_message").toString();
-    if (result.messageKey == "transportFailed" || result.messageKey == "requestInvalidPath" ||
-        result.messageKey == "journalUnavailable") {
-        reply.transport = Transport::LostBeforeSending;
-    } else if (result.messageKey == "requestUploadedButAborted" ||
-               (result.success && result.data.isEmpty())) {
+    // No answer of the provider's own: at most the payment id a poll puts in.
+    const bool bare =
+        result.data.isEmpty() || (result.data.size() == 1 && result.data.contains("payment_id"));
+    if (result.success && result.data.isEmpty()) {
         // A lost answer of a request that did not fail at once comes back as an empty success.
         reply.transport = Transport::LostAfterUpload;
-    } else if (result.messageKey == "requestIncorrectAnswer" && result.data.size() <= 1 &&
-               result.errorCode == 0 && reply.statusText.isEmpty()) {
+    } else if (result.success || result.errorCode != 0 || !bare || !reply.statusText.isEmpty()) {
+        reply.transport = Transport::Answered;
+    } else if (result.message == messages::text("requestIncorrectAnswer")) {
         reply.transport = Transport::Unreadable;
+    } else if (result.message == messages::text("requestUploadedButAborted")) {
+        reply.transport = Transport::LostAfterUpload;
+    } else {
+        // The host's REST client failed, the settings name no address, or the journal
+        // refused the operation: nothing reached the provider.
+        reply.transport = Transport::LostBeforeSending;
     }
     return reply;
 }

@@ -33,7 +33,7 @@ struct ProviderReply {
     static Status statusOf(const QString& text);
     static const char* statusName(Status status);
     /// Reads a result of sendRequest (or of a host's test double of it): its fields and
-    /// the key its message was chosen by decide how far the exchange got.
+    /// its message decide how far the exchange got.
     static ProviderReply of(const Interface::RequestResult& result);
 };
 

@@ -3,6 +3,7 @@
 #include "clientfixture.h"
 
 #include "journal.h"
+#include "messages.h"
 #include "paymentprocessingrequest.h"
 
 #include <QJsonArray>
@@ -292,7 +293,7 @@ TEST_F(JournalTest, AHeldLockDelaysTheApprovalButABrokenDiskDoesNot)
             EXPECT_LT(took, 20000);
         } else {
             EXPECT_FALSE(result.success);
-            EXPECT_EQ(result.messageKey, "paymentNotRecordedReversed");
+            EXPECT_EQ(oxlenpay::messages::keyOf(result), "paymentNotRecordedReversed");
             EXPECT_GE(took, 30000);
         }
     }
@@ -305,7 +306,7 @@ TEST_F(JournalTest, AHeldLockDelaysTheApprovalButABrokenDiskDoesNot)
         return ScriptedReply::json(answer("REVERSED"));
     });
     const qint64 start = clock.elapsedMs();
-    EXPECT_EQ(client.payment(request).messageKey, "paymentNotRecordedReversed");
+    EXPECT_EQ(oxlenpay::messages::keyOf(client.payment(request)), "paymentNotRecordedReversed");
     EXPECT_LT(clock.elapsedMs() - start, 1000);
 }
 

@@ -1,8 +1,4 @@
-// Recovery of the payment journal: rows whose outcome is not settled are looked up at
-// the provider and finished, so no customer stays charged for nothing. It runs in the
-// idle time of waits and in the till's `recover`, never between an operation's start
-// and its own request.
-#include "interface.h"
+#include "recovery.h"
 
 #include "decision.h"
 #include "operationjournal.h"
@@ -95,39 +91,50 @@ QString settledKey(const JournalEntry& row, decision::Status status)
 
 } // namespace
 
-Interface::RequestResult Interface::sendWithin(Method method, const QJsonObject& body,
-                                               WaitClock::TimePoint deadline, qint64 capMs) const
+Recovery::Recovery(Log4Qt::Logger* logger, std::shared_ptr<OperationJournal> journal,
+                   std::shared_ptr<WaitGate> waitGate)
+    : m_logger(logger), m_journal(std::move(journal)), m_waitGate(std::move(waitGate))
 {
-    exchangeLimitMs = qMax<qint64>(qMin(capMs, millisecondsUntil(deadline)), 1);
-    const RequestResult result = sendRequest(method, body);
-    exchangeLimitMs = -1;
-    return result;
 }
 
-bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const
+bool Recovery::triedSince(const QString& id, WaitClock::TimePoint since)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto tried = m_tried.constFind(id);
+    return tried != m_tried.constEnd() && *tried > since;
+}
+
+void Recovery::markTried(const QString& id)
+{
+    QMutexLocker lock(&m_mutex);
+    m_tried.insert(id, WaitClock::now());
+}
+
+bool Recovery::run(const Settings& settings, const Exchange& exchange,
+                   QVector<Interface::RecoveredEntry>* recovered, QString* error)
 {
     recovered->clear();
-    RequestResult refusal;
-    if (!journal->isEnabled()) {
+    Interface::RequestResult refusal;
+    if (!m_journal->isEnabled()) {
         *error = QString("the journal is turned off (%1 is empty)").arg(settings::Journal);
         return false;
     }
-    if (!journal->ready(&refusal)) {
+    if (!m_journal->ready(&refusal)) {
         *error = refusal.message.ru();
         return false;
     }
-    WaitGate::Running running(*waitGate);
+    WaitGate::Running running(*m_waitGate);
     const auto deadline = WaitClock::now() + std::chrono::milliseconds(settings::RecoveryLimitMs);
     QHash<QString, int> position;
     for (;;) {
-        QVector<RecoveredEntry> pass;
-        if (!recoveryPass(deadline, timeout, &pass)) {
+        QVector<Interface::RecoveredEntry> found;
+        if (!pass(settings, exchange, deadline, settings.timeoutMs, &found)) {
             *error = "the journal cannot be read";
             return false;
         }
         bool changed = false;
         bool owedWork = false;
-        for (const RecoveredEntry& item : pass) {
+        for (const Interface::RecoveredEntry& item : found) {
             changed = changed || item.after.state != item.before.state;
             // A row refused just now waits for its backoff, even in an explicit recovery.
             owedWork = owedWork || (item.after.state == State::Unknown &&
@@ -143,87 +150,92 @@ bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* erro
         }
         // Another pass only when the last one moved something and a reversal still awaits
         // its confirmation; the provider is given one polling period for it.
-        if (!changed || !owedWork || waitGate->interrupted()) {
+        if (!changed || !owedWork || m_waitGate->interrupted()) {
             break;
         }
-        const auto next = qMin(deadline, WaitClock::now() + std::chrono::milliseconds(frequency));
-        if (!waitGate->sleepUntil(next) || millisecondsUntil(deadline) <= 0) {
+        const auto next =
+            qMin(deadline, WaitClock::now() + std::chrono::milliseconds(settings.frequencyMs));
+        if (!m_waitGate->sleepUntil(next) || millisecondsUntil(deadline) <= 0) {
             break;
         }
     }
     return true;
 }
 
-void Interface::recoverWhileIdle(WaitClock::TimePoint until) const
+void Recovery::whileIdle(const Settings& settings, const Exchange& exchange,
+                         WaitClock::TimePoint until)
 {
-    if (!journal->isEnabled() || millisecondsUntil(until) < settings::IdleRecoveryFloorMs) {
+    if (!m_journal->isEnabled() || millisecondsUntil(until) < settings::IdleRecoveryFloorMs) {
         return;
     }
-    QVector<RecoveredEntry> items;
-    recoveryPass(until, settings::IdleRecoveryExchangeMs, &items,
-                 WaitClock::now() - std::chrono::milliseconds(settings::IdleRecoveryRetryMs));
+    QVector<Interface::RecoveredEntry> items;
+    pass(settings, exchange, until, settings::IdleRecoveryExchangeMs, &items,
+         WaitClock::now() - std::chrono::milliseconds(settings::IdleRecoveryRetryMs));
 }
 
-bool Interface::recoveryPass(WaitClock::TimePoint deadline, qint64 exchangeCapMs,
-                             QVector<RecoveredEntry>* items, WaitClock::TimePoint retryAfter) const
+bool Recovery::pass(const Settings& settings, const Exchange& exchange,
+                    WaitClock::TimePoint deadline, qint64 exchangeCapMs,
+                    QVector<Interface::RecoveredEntry>* items, WaitClock::TimePoint retryAfter)
 {
     const bool idle = retryAfter != WaitClock::TimePoint();
     // A held write lock waits no longer than the time recovery has left.
     const auto capBusyWait = [&] {
         const qint64 cap = idle ? settings::IdleRecoveryExchangeMs : settings::JournalBusyMs;
-        journal->setBusyTimeout(int(qBound<qint64>(1, millisecondsUntil(deadline), cap)));
+        m_journal->setBusyTimeout(int(qBound<qint64>(1, millisecondsUntil(deadline), cap)));
     };
     capBusyWait();
     QVector<JournalEntry> rows;
-    const bool read = journal->unsettledEntries(&rows);
+    const bool read = m_journal->unsettledEntries(&rows);
     for (const JournalEntry& row : rows) {
         capBusyWait();
-        RecoveredEntry item{row, row, QString()};
-        const bool mine = journal->isMine(row);
+        Interface::RecoveredEntry item{row, row, QString()};
+        const bool mine = m_journal->isMine(row);
         if (mine && row.isOpen()) {
             continue; // the operation running here right now
         }
-        if (idle && recoveryTried.contains(row.id) && recoveryTried.value(row.id) > retryAfter) {
+        if (idle && triedSince(row.id, retryAfter)) {
             continue;
         }
         if (idle && row.retryAfter.isValid() && row.retryAfter > Journal::wallClock()) {
             continue; // refused lately: the backoff paces a host's idle time, not `recover`
         }
-        if (!mine && journal->isWriterAlive(row)) {
+        if (!mine && m_journal->isWriterAlive(row)) {
             item.note = "left as it is: the till that owns it still runs";
-        } else if (waitGate->interrupted()) {
+        } else if (m_waitGate->interrupted()) {
             item.note = "left as it is: the recovery was interrupted";
         } else if (millisecondsUntil(deadline) < settings::IdleRecoveryFloorMs) {
             item.note = "left as it is: the time for recovery is up";
-        } else if (!mine && !journal->claim(&item.after, takenOverAs(row))) {
+        } else if (!mine && !m_journal->claim(&item.after, takenOverAs(row))) {
             item.after = row;
             item.note = "left as it is: another recovery took it";
         } else {
             if (idle) {
-                recoveryTried.insert(row.id, WaitClock::now());
+                markTried(row.id);
             }
             const JournalEntry claimed = item.after;
-            item.after = recoverEntry(claimed, deadline, exchangeCapMs, &item.note);
+            item.after =
+                recoverEntry(settings, exchange, claimed, deadline, exchangeCapMs, &item.note);
             if (item.after.state != claimed.state ||
                 item.after.providerStatus != claimed.providerStatus ||
                 item.after.messageKey != claimed.messageKey ||
                 item.after.refusals != claimed.refusals ||
                 item.after.notCarriedSince != claimed.notCarriedSince) {
-                journal->save(&item.after);
+                m_journal->save(&item.after);
             }
-            logger->info("%1", QString("Журнал: %1 %2, платеж %3: %4 -> %5")
-                                   .arg(russianName(row.operation), row.id,
-                                        row.paymentId.isEmpty() ? "-" : row.paymentId,
-                                        russianName(row.state), russianName(item.after.state)));
+            m_logger->info("%1", QString("Журнал: %1 %2, платеж %3: %4 -> %5")
+                                     .arg(russianName(row.operation), row.id,
+                                          row.paymentId.isEmpty() ? "-" : row.paymentId,
+                                          russianName(row.state), russianName(item.after.state)));
         }
         items->append(item);
     }
-    journal->setBusyTimeout(-1);
+    m_journal->setBusyTimeout(-1);
     return read;
 }
 
-JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::TimePoint deadline,
-                                     qint64 exchangeCapMs, QString* note) const
+JournalEntry Recovery::recoverEntry(const Settings& settings, const Exchange& exchange,
+                                    const JournalEntry& claimed, WaitClock::TimePoint deadline,
+                                    qint64 exchangeCapMs, QString* note) const
 {
     JournalEntry entry = claimed;
     if (entry.isSettled()) {
@@ -231,7 +243,7 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
     }
     decision::Facts facts;
     facts.hasPaymentId = !entry.paymentId.isEmpty();
-    facts.reverseUnknown = reverseUnknown != 0;
+    facts.reverseUnknown = settings.reverseUnknown;
     const QDateTime now = Journal::wallClock();
     if (entry.operation == Operation::Fiscal || !facts.hasPaymentId) {
         // Nothing to look up: a receipt link the host sends again, or a row with no payment id.
@@ -246,7 +258,7 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
     }
 
     // Applies one exchange's reply to the row; the outcome says what comes next.
-    const auto learn = [&](const RequestResult& result, const char* what) {
+    const auto learn = [&](const Interface::RequestResult& result, const char* what) {
         const ProviderReply reply = ProviderReply::of(result);
         const decision::Evidence evidence = decision::evidenceOf(reply, entry.paymentId);
         facts.status = reply.status;
@@ -273,7 +285,7 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
         if (evidence == decision::Evidence::Answered && !reply.statusText.isEmpty()) {
             if (reply.status == decision::Status::Other &&
                 reply.statusText != entry.providerStatus) {
-                logger->warn(
+                m_logger->warn(
                     QString("Платеж %1: неизвестный статус '%2', запись оставлена как есть")
                         .arg(entry.paymentId, reply.statusText)
                         .toUtf8()
@@ -312,9 +324,15 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
         return outcome;
     };
 
-    const QJsonObject body{{"service_id", merchantServiceId}, {"payment_id", entry.paymentId}};
+    // An exchange's time-out is cut to what is left before the deadline.
+    const auto within = [&](Interface::Method method, const QJsonObject& request) {
+        return exchange(method, request,
+                        qMax<qint64>(qMin(exchangeCapMs, millisecondsUntil(deadline)), 1));
+    };
+    const QJsonObject body{{"service_id", settings.merchantServiceId},
+                           {"payment_id", entry.paymentId}};
     const decision::Outcome looked =
-        learn(sendWithin(PaymentStatus, body, deadline, exchangeCapMs), "the status request");
+        learn(within(Interface::PaymentStatus, body), "the status request");
     if (looked.action != decision::Action::Reverse) {
         return entry;
     }
@@ -323,9 +341,9 @@ JournalEntry Interface::recoverEntry(const JournalEntry& claimed, WaitClock::Tim
         return entry;
     }
     // Charged or still pending, and the host never heard it approved: give the money back.
-    logger->info("Оплата %1 не завершена: отправляется ее полная отмена", entry.paymentId);
+    m_logger->info("Оплата %1 не завершена: отправляется ее полная отмена", entry.paymentId);
     facts.reversalSent = true;
-    learn(sendWithin(Reversal, body, deadline, exchangeCapMs), "the reversal");
+    learn(within(Interface::Reversal, body), "the reversal");
     return entry;
 }
 

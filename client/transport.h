@@ -1,0 +1,43 @@
+#pragma once
+
+#include "interface.h"
+
+#include <QHash>
+#include <QJsonObject>
+#include <QMutex>
+#include <QString>
+#include <QUrl>
+
+namespace Log4Qt {
+class Logger;
+}
+
+namespace oxlenpay {
+
+/// The wire: the provider's URLs, the signed headers and one exchange. It holds no
+/// setting of its own: every call is given what it needs, so one object serves an
+/// operation and a recovery on two threads at once.
+class Transport {
+public:
+    explicit Transport(Log4Qt::Logger* logger);
+
+    /// The URL of `method` under `hostText` and `pathText`; empty when the path names a
+    /// host of its own. Composed once per pair of texts: it cost a tenth of a status poll.
+    QUrl url(Interface::Method method, const QString& hostText, const QString& pathText) const;
+    /// The three headers of a request signed now with `secretKey`.
+    static QHash<QString, QString> headers(const QString& userId, const QString& secretKey);
+    /// One complete exchange, given up after `timeoutMs`; failures are reported in the
+    /// result, never thrown.
+    Interface::RequestResult send(Interface::Method method, const QUrl& url,
+                                  const QHash<QString, QString>& headers, const QJsonObject& body,
+                                  qint64 timeoutMs) const;
+
+private:
+    Log4Qt::Logger* m_logger;
+    mutable QMutex m_urlMutex; // guards the URL cache below
+    mutable QString m_hostText, m_pathText;
+    mutable bool m_urlsFilled = false;
+    mutable QUrl m_urls[Interface::Fiscal + 2]; // one per method, and an unknown method's
+};
+
+} // namespace oxlenpay
