@@ -50,6 +50,24 @@ bool valueOf(const Table& table, const QString& name, Value* value)
 
 } // namespace
 
+QVector<JournalEntry::Operation> JournalEntry::allOperations()
+{
+    QVector<Operation> all;
+    for (const auto& [operation, name] : OperationNames) {
+        all << operation;
+    }
+    return all;
+}
+
+QVector<JournalEntry::State> JournalEntry::allStates()
+{
+    QVector<State> all;
+    for (const auto& [state, name] : StateNames) {
+        all << state;
+    }
+    return all;
+}
+
 QString JournalEntry::operationName(Operation operation)
 {
     return nameOf(OperationNames, operation);

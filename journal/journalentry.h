@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 namespace oxlenpay {
@@ -53,6 +54,9 @@ struct JournalEntry {
                state == State::Resolved;
     }
 
+    /// Every value, in the order of the enums.
+    static QVector<Operation> allOperations();
+    static QVector<State> allStates();
     static QString operationName(Operation operation);
     static QString stateName(State state);
     /// False when `name` is not one of the names above.

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -220,6 +221,38 @@ TEST(Journal, MissingFilesAndPlacesAreNamed)
     EXPECT_EQ(journal.removeSettledBefore(QDateTime::currentDateTimeUtc()), -1);
 }
 
+// What SQLite says a file's schema is: every column, every index with its condition, and
+// whether the checks refuse a state no row may have; the plan of the unsettled listing.
+QStringList schemaOf(const QString& path)
+{
+    QStringList facts;
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    const auto collect = [&](const char* sql) {
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), SQLITE_OK) << sql;
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+            QStringList row;
+            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+                row << QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(statement, i)));
+            }
+            facts << row.join('|').simplified().remove("IF NOT EXISTS ");
+        }
+        sqlite3_finalize(statement);
+    };
+    collect("PRAGMA table_xinfo(operations)");
+    collect("SELECT name, sql FROM sqlite_master WHERE type = 'index' ORDER BY name");
+    collect("EXPLAIN QUERY PLAN SELECT id FROM operations "
+            "WHERE state IN ('sending', 'waiting', 'unknown', 'attention')");
+    for (const char* bad :
+         {"UPDATE operations SET state = 'lost'", "UPDATE operations SET operation = 'refund'"}) {
+        facts << QString("%1: %2").arg(bad).arg(sqlite3_exec(db, bad, nullptr, nullptr, nullptr));
+    }
+    sqlite3_close(db);
+    return facts;
+}
+
 TEST(Journal, AVersionOneFileClimbsTheLadderInOneStep)
 {
     QTemporaryDir dir;
@@ -248,6 +281,19 @@ TEST(Journal, AVersionOneFileClimbsTheLadderInOneStep)
     EXPECT_TRUE(rows[0].owner.isEmpty());
     EXPECT_EQ(rows[1].messageKey, "k");
     ASSERT_TRUE(journal.claim(&rows[0], State::Unknown)) << "a row without an owner can be taken";
+
+    // The climbed file and a new one are the same journal: columns, checks and indexes.
+    const QString fresh = dir.filePath("new.sqlite");
+    Journal made;
+    JournalEntry one = entry("c", State::Done);
+    ASSERT_TRUE(made.open(fresh) && made.record(&one));
+    journal.close();
+    made.close();
+    const QStringList climbed = schemaOf(path);
+    EXPECT_EQ(climbed, schemaOf(fresh));
+    EXPECT_TRUE(climbed.filter("USING INDEX operations_unsettled").size() == 1)
+        << climbed.join('\n').toStdString();
+    EXPECT_EQ(climbed.filter(QRegularExpression(": 19$")).size(), 2) << "both checks refuse";
 }
 
 TEST(Journal, AFileThatVanishesIsMadeAnewWithEveryRow)

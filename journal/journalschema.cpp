@@ -1,0 +1,207 @@
+#include "journalschema.h"
+
+#include "journalentry.h"
+#include "sqlitedatabase.h"
+
+#include <QStringList>
+
+namespace oxlenpay {
+
+namespace {
+
+// The ladder of schema changes: step N takes a file from version N to N + 1. Each text is
+// frozen as it was written, with the names of its day; every later change adds one step,
+// and the whole climb runs in one transaction.
+const char* const Migrations[] = {
+    // 1 -> 2: rows get an owner handle, a note and a time of resolution; "unknown"
+    // becomes recovery's work, so the closed unknowns of version 1 are kept for a person.
+    "CREATE TABLE operations_next (\n"
+    "    id TEXT PRIMARY KEY NOT NULL,\n"
+    "    operation TEXT NOT NULL\n"
+    "        CHECK (operation IN ('sale', 'reversal', 'partialReversal', 'fiscal')),\n"
+    "    amount INTEGER NOT NULL,\n"
+    "    currency INTEGER NOT NULL,\n"
+    "    payment_id TEXT NOT NULL DEFAULT '',\n"
+    "    state TEXT NOT NULL CHECK (state IN ('sending', 'waiting', 'done', 'declined',\n"
+    "        'reversed', 'unknown', 'attention', 'resolved')),\n"
+    "    provider_status TEXT NOT NULL DEFAULT '',\n"
+    "    message_key TEXT NOT NULL DEFAULT '',\n"
+    "    created_ms INTEGER NOT NULL,\n"
+    "    changed_ms INTEGER NOT NULL,\n"
+    "    owner_pid INTEGER NOT NULL,\n"
+    "    owner_start INTEGER NOT NULL,\n"
+    "    owner TEXT NOT NULL DEFAULT '',\n"
+    "    note TEXT NOT NULL DEFAULT '',\n"
+    "    resolved_ms INTEGER NOT NULL DEFAULT 0,\n"
+    "    provider_text TEXT NOT NULL DEFAULT ''\n"
+    ");\n"
+    "INSERT INTO operations_next (id, operation, amount, currency, payment_id, state,\n"
+    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start)\n"
+    "SELECT id, operation, amount, currency, payment_id,\n"
+    "    CASE state WHEN 'unknown' THEN 'attention' ELSE state END,\n"
+    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start\n"
+    "FROM operations;\n"
+    "DROP TABLE operations;\n"
+    "ALTER TABLE operations_next RENAME TO operations;\n"
+    "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"
+    "    WHERE state IN ('sending', 'waiting', 'unknown', 'attention');\n",
+    // 2 -> 3: recovery counts the provider's refusals of a row and paces its next try, and
+    // times how long a cancel's payment has still shown charged.
+    "ALTER TABLE operations ADD COLUMN refusals INTEGER NOT NULL DEFAULT 0;\n"
+    "ALTER TABLE operations ADD COLUMN first_refused_ms INTEGER NOT NULL DEFAULT 0;\n"
+    "ALTER TABLE operations ADD COLUMN retry_after_ms INTEGER NOT NULL DEFAULT 0;\n"
+    "ALTER TABLE operations ADD COLUMN not_carried_since_ms INTEGER NOT NULL DEFAULT 0;\n",
+};
+static_assert(sizeof Migrations / sizeof *Migrations == JournalSchema::Version - 1,
+              "one migration step per schema version");
+
+// "('a', 'b')": names are ours, plain words, never quotes.
+QByteArray sqlList(const QStringList& names)
+{
+    return "('" + names.join("', '").toLatin1() + "')";
+}
+
+QByteArray statesWhere(bool settled)
+{
+    QStringList names;
+    for (const JournalEntry::State state : JournalEntry::allStates()) {
+        JournalEntry row;
+        row.state = state;
+        if (row.isSettled() == settled) {
+            names << JournalEntry::stateName(state);
+        }
+    }
+    return sqlList(names);
+}
+
+} // namespace
+
+const QByteArray& JournalSchema::unsettledStates()
+{
+    static const QByteArray list = statesWhere(false);
+    return list;
+}
+
+const QByteArray& JournalSchema::settledStates()
+{
+    static const QByteArray list = statesWhere(true);
+    return list;
+}
+
+const char* JournalSchema::columns()
+{
+    return "id, operation, amount, currency, payment_id, state, provider_status, message_key, "
+           "created_ms, changed_ms, owner_pid, owner_start, owner, note, resolved_ms, "
+           "provider_text, refusals, first_refused_ms, retry_after_ms, not_carried_since_ms";
+}
+
+QByteArray JournalSchema::current()
+{
+    QStringList operations;
+    for (const JournalEntry::Operation operation : JournalEntry::allOperations()) {
+        operations << JournalEntry::operationName(operation);
+    }
+    QStringList states;
+    for (const JournalEntry::State state : JournalEntry::allStates()) {
+        states << JournalEntry::stateName(state);
+    }
+    return "CREATE TABLE operations (\n"
+           "    id TEXT PRIMARY KEY NOT NULL,\n"
+           "    operation TEXT NOT NULL CHECK (operation IN " +
+           sqlList(operations) +
+           "),\n"
+           "    amount INTEGER NOT NULL,\n"
+           "    currency INTEGER NOT NULL,\n"
+           "    payment_id TEXT NOT NULL DEFAULT '',\n"
+           "    state TEXT NOT NULL CHECK (state IN " +
+           sqlList(states) +
+           "),\n"
+           "    provider_status TEXT NOT NULL DEFAULT '',\n"
+           "    message_key TEXT NOT NULL DEFAULT '',\n"
+           "    created_ms INTEGER NOT NULL,\n"
+           "    changed_ms INTEGER NOT NULL,\n"
+           "    owner_pid INTEGER NOT NULL,\n"
+           "    owner_start INTEGER NOT NULL,\n"
+           "    owner TEXT NOT NULL DEFAULT '',\n"
+           "    note TEXT NOT NULL DEFAULT '',\n"
+           "    resolved_ms INTEGER NOT NULL DEFAULT 0,\n"
+           "    provider_text TEXT NOT NULL DEFAULT '',\n"
+           "    refusals INTEGER NOT NULL DEFAULT 0,\n"
+           "    first_refused_ms INTEGER NOT NULL DEFAULT 0,\n"
+           "    retry_after_ms INTEGER NOT NULL DEFAULT 0,\n"
+           "    not_carried_since_ms INTEGER NOT NULL DEFAULT 0\n"
+           ");\n"
+           "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"
+           "    WHERE state IN " +
+           unsettledStates() + ";\n";
+}
+
+const QByteArray& JournalSchema::indexes()
+{
+    // Listings by time and the purge of settled rows, whatever the journal's size.
+    static const QByteArray text =
+        "CREATE INDEX IF NOT EXISTS operations_created ON operations (created_ms);\n"
+        "CREATE INDEX IF NOT EXISTS operations_settled_changed ON operations (changed_ms)\n"
+        "    WHERE state IN " +
+        settledStates() + ";\n";
+    return text;
+}
+
+const char* JournalSchema::migration(int from)
+{
+    return from >= 1 && from < Version ? Migrations[from - 1] : "";
+}
+
+bool JournalSchema::prepare(SqliteDatabase& database, Access access, bool* olderVersion)
+{
+    qint64 applicationId = 0;
+    qint64 tables = 0;
+    qint64 version = 0;
+    if (!database.value("PRAGMA application_id", &applicationId) ||
+        !database.value("SELECT count(*) FROM sqlite_master", &tables) ||
+        !database.value("PRAGMA user_version", &version)) {
+        return false;
+    }
+    const QByteArray stamp = "PRAGMA user_version = " + QByteArray::number(Version) + ";";
+    const bool readOnly = access == Access::ReadOnly;
+    if (applicationId == 0 && tables == 0) {
+        if (readOnly) {
+            database.setError("the file is empty, not a payment journal");
+            return false;
+        }
+        return database.inTransaction(current() + indexes() + "PRAGMA application_id = " +
+                                          QByteArray::number(ApplicationId) + ";" + stamp,
+                                      "cannot create the journal's tables");
+    }
+    if (applicationId != ApplicationId) {
+        database.setError("the file is another SQLite database, not a payment journal");
+        return false;
+    }
+    if (version > Version || version < 1) {
+        database.setError(QString("the journal's schema version is %1, this build reads versions "
+                                  "1 to %2: it was written by a newer version of the plug-in")
+                              .arg(version)
+                              .arg(Version));
+        return false;
+    }
+    if (version == Version) {
+        return readOnly || database.execute(indexes().constData());
+    }
+    if (readOnly) {
+        *olderVersion = true;
+        database.setError(QString("the journal's schema version is %1 and must be migrated to %2 "
+                                  "by a till that writes it")
+                              .arg(version)
+                              .arg(Version));
+        return false;
+    }
+    QByteArray climb;
+    for (qint64 step = version; step < Version; ++step) {
+        climb += migration(int(step));
+    }
+    return database.inTransaction(
+        climb + indexes() + stamp,
+        QString("cannot migrate the journal from version %1 to %2").arg(version).arg(Version));
+}
+
+} // namespace oxlenpay
