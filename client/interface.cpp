@@ -13,7 +13,6 @@
 #include <log4qt/logmanager.h>
 
 #include <QDateTime>
-#include <QMutex>
 #include <QStringList>
 #include <QUuid>
 

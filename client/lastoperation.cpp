@@ -33,13 +33,13 @@ void LastOperations::begin(const JournalEntry& row, bool journaled)
     operation.journalState = row.state;
     operation.transactionId = row.id;
     operation.paymentId = row.paymentId;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_byThread.insert(QThread::currentThreadId(), operation);
 }
 
 void LastOperations::update(const JournalEntry& row)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     LastOperation& operation = m_byThread[QThread::currentThreadId()];
     operation.journalState = row.state;
     operation.paymentId = row.paymentId;
@@ -82,7 +82,7 @@ void LastOperations::notSent(const JournalEntry& row)
 
 void LastOperations::close(const JournalEntry& row, Interface::Settlement settlement, bool recorded)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     LastOperation& operation = m_byThread[QThread::currentThreadId()];
     operation.running = false;
     operation.settlement = settlement;
@@ -93,7 +93,7 @@ void LastOperations::close(const JournalEntry& row, Interface::Settlement settle
 
 LastOperation LastOperations::current() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto own = m_byThread.constFind(QThread::currentThreadId());
     if (own != m_byThread.constEnd()) {
         return *own;

@@ -4,8 +4,8 @@
 #include "journalentry.h"
 
 #include <QHash>
-#include <QMutex>
 #include <QString>
+#include <mutex>
 
 namespace oxlenpay {
 
@@ -47,7 +47,7 @@ public:
 private:
     void close(const JournalEntry& row, Interface::Settlement settlement, bool recorded);
 
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QHash<Qt::HANDLE, LastOperation> m_byThread;
 };
 

@@ -22,7 +22,7 @@ constexpr std::chrono::seconds BusyFinishLimit(30);
 
 void OperationJournal::configure(const QString& path, int keepDays)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (path != m_path) {
         m_journal.close(); // opened again at the next money operation
     }
@@ -32,19 +32,19 @@ void OperationJournal::configure(const QString& path, int keepDays)
 
 bool OperationJournal::isEnabled() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return !m_path.isEmpty();
 }
 
 QString OperationJournal::path() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_path;
 }
 
 bool OperationJournal::ready(RequestResult* refusal)
 {
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     if (m_journal.isOpen()) {
         lock.unlock();
         keepInPlace(); // a vanished file is made anew before the operation's first write
@@ -138,7 +138,7 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     }
     // A state not written is written at the next chance: left as it is, the row would be
     // settled by a guess. A later close of the same row (a close-out) replaces it.
-    QMutexLocker lock(&m_unrecordedMutex);
+    std::lock_guard<std::mutex> lock(m_unrecordedMutex);
     if (written) {
         m_unrecorded.remove(row->id);
     } else {
@@ -149,13 +149,13 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
 
 void OperationJournal::dropUnrecorded(const QString& id)
 {
-    QMutexLocker lock(&m_unrecordedMutex);
+    std::lock_guard<std::mutex> lock(m_unrecordedMutex);
     m_unrecorded.remove(id);
 }
 
 void OperationJournal::retryUnrecorded()
 {
-    QMutexLocker lock(&m_unrecordedMutex);
+    std::lock_guard<std::mutex> lock(m_unrecordedMutex);
     for (auto it = m_unrecorded.begin(); it != m_unrecorded.end();) {
         if (write(&it.value())) {
             m_logger->info("%1", QString("Журнал платежей %1: запись %2 сохранена (%3)")

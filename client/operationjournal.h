@@ -4,7 +4,7 @@
 #include "journal.h"
 
 #include <QHash>
-#include <QMutex>
+#include <mutex>
 
 namespace oxlenpay {
 
@@ -66,14 +66,14 @@ private:
     void noteCarriedOver();
 
     Log4Qt::Logger* m_logger;
-    mutable QMutex m_mutex; // guards the settings and the opening, not the journal's own writes
+    mutable std::mutex m_mutex; // guards the settings and the opening, not the journal's own writes
     QString m_path;
     int m_keepDays = 0;
     int m_carriedOver = 0;
     Journal m_journal;
     /// Closing states that could not be written yet, by row id: tried again at each look at
     /// the journal's place, before anything else is written.
-    QMutex m_unrecordedMutex;
+    std::mutex m_unrecordedMutex;
     QHash<QString, JournalEntry> m_unrecorded;
 };
 

@@ -99,14 +99,14 @@ Recovery::Recovery(Log4Qt::Logger* logger, std::shared_ptr<OperationJournal> jou
 
 bool Recovery::triedSince(const QString& id, WaitClock::TimePoint since)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto tried = m_tried.constFind(id);
     return tried != m_tried.constEnd() && *tried > since;
 }
 
 void Recovery::markTried(const QString& id)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_tried.insert(id, WaitClock::now());
 }
 

@@ -5,8 +5,8 @@
 
 #include <QHash>
 #include <QJsonObject>
-#include <QMutex>
 #include <QVector>
+#include <mutex>
 
 #include <functional>
 #include <memory>
@@ -66,7 +66,7 @@ private:
     Log4Qt::Logger* m_logger;
     std::shared_ptr<OperationJournal> m_journal;
     std::shared_ptr<WaitGate> m_waitGate;
-    QMutex m_mutex; // guards m_tried
+    std::mutex m_mutex; // guards m_tried
     /// When idle-time recovery last tried each row, so a wait does not ask again at every poll.
     QHash<QString, WaitClock::TimePoint> m_tried;
 };

@@ -21,7 +21,7 @@ StatusWait StatusWait::fromResult(const Interface::RequestResult& result)
 
 void StatusWaitHandOver::expect(bool closeOutFollows)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     Slot& slot = m_slots[QThread::currentThreadId()];
     slot = Slot();
     slot.closeOutFollows = closeOutFollows;
@@ -29,14 +29,14 @@ void StatusWaitHandOver::expect(bool closeOutFollows)
 
 bool StatusWaitHandOver::closeOutFollows() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto slot = m_slots.constFind(QThread::currentThreadId());
     return slot != m_slots.constEnd() && slot->closeOutFollows;
 }
 
 void StatusWaitHandOver::leave(const StatusWait& wait)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     const auto slot = m_slots.find(QThread::currentThreadId());
     if (slot != m_slots.end()) { // a host's own call of waitForStatus leaves nothing
         slot->left = true;
@@ -48,7 +48,7 @@ StatusWait StatusWaitHandOver::take(const Interface::RequestResult& returned)
 {
     Slot slot;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         slot = m_slots.take(QThread::currentThreadId());
     }
     if (slot.left && slot.wait.result == returned) {

@@ -3,7 +3,7 @@
 #include "interface.h"
 
 #include <QHash>
-#include <QMutex>
+#include <mutex>
 
 namespace oxlenpay {
 
@@ -42,7 +42,7 @@ private:
         bool left = false;
         StatusWait wait;
     };
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QHash<Qt::HANDLE, Slot> m_slots;
 };
 

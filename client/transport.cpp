@@ -45,7 +45,7 @@ QUrl Transport::url(Interface::Method method, const QString& hostText,
     const int index = method >= Interface::Payment && method <= Interface::Fiscal
                           ? int(method)
                           : Interface::Fiscal + 1;
-    QMutexLocker lock(&m_urlMutex);
+    std::lock_guard<std::mutex> lock(m_urlMutex);
     if (!m_urlsFilled || hostText != m_hostText || pathText != m_pathText) {
         QUrl base;
         const bool composed = composeBaseUrl(hostText, pathText, &base);

@@ -4,9 +4,9 @@
 
 #include <QHash>
 #include <QJsonObject>
-#include <QMutex>
 #include <QString>
 #include <QUrl>
+#include <mutex>
 
 namespace Log4Qt {
 class Logger;
@@ -34,7 +34,7 @@ public:
 
 private:
     Log4Qt::Logger* m_logger;
-    mutable QMutex m_urlMutex; // guards the URL cache below
+    mutable std::mutex m_urlMutex; // guards the URL cache below
     mutable QString m_hostText, m_pathText;
     mutable bool m_urlsFilled = false;
     mutable QUrl m_urls[Interface::Fiscal + 2]; // one per method, and an unknown method's
