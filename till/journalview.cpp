@@ -235,6 +235,10 @@ bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* 
     // What still needs work comes first: that is what support reads the report for.
     QJsonArray open;
     QList<QStringList> openCells, openNotes;
+    // Operations whose host heard "unknown" and that recovery settled later: a cancel whose
+    // payment still showed charged an hour after its request did not happen.
+    QJsonArray endedUnknown;
+    QList<QStringList> endedUnknownCells;
     // Per operation, outcome and currency: count and sum.
     struct Total {
         int count = 0;
@@ -250,6 +254,15 @@ bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* 
         Total& total = totals[operation + '\t' + state + '\t' + QString::number(entry.currency)];
         ++total.count;
         total.sum += entry.amount;
+        if (entry.operation == JournalEntry::Operation::Reversal &&
+            entry.state == JournalEntry::State::Declined &&
+            entry.messageKey == QLatin1String("reversalNotCarriedOut")) {
+            QJsonObject row = entryJson(entry);
+            row.insert("check", "the cancel did not happen: the payment is still charged");
+            endedUnknown.append(row);
+            endedUnknownCells << QStringList{localTime(entry.created), operation, amountOf(entry),
+                                             orDash(entry.paymentId),  state,     entry.id};
+        }
         if (!entry.isSettled()) {
             QJsonObject row = entryJson(entry);
             row.insert("check", whatToCheck(entry));
@@ -274,6 +287,15 @@ bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* 
     if (!open.isEmpty()) {
         text += table({"created", "operation", "amount", "payment id", "state", "id"}, openCells,
                       openNotes, {2});
+    }
+    text += QString("\nEnded unknown for the host, settled later: %1\n").arg(endedUnknown.size());
+    if (!endedUnknown.isEmpty()) {
+        QList<QStringList> notes;
+        for (int i = 0; i < endedUnknownCells.size(); ++i) {
+            notes << QStringList{"check: the cancel did not happen: the payment is still charged"};
+        }
+        text += table({"created", "operation", "amount", "payment id", "state", "id"},
+                      endedUnknownCells, notes, {2});
     }
     QJsonArray totalsJson;
     QList<QStringList> totalCells;
@@ -304,6 +326,7 @@ bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* 
                            {"since", filter.since.toUTC().toString(Qt::ISODateWithMs)},
                            {"until", filter.until.toUTC().toString(Qt::ISODateWithMs)},
                            {"notSettled", open},
+                           {"endedUnknown", endedUnknown},
                            {"totals", totalsJson},
                            {"durations", QJsonObject{{"count", int(durations.size())},
                                                      {"medianMs", median},

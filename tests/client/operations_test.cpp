@@ -1,5 +1,6 @@
 #include "clientfixture.h"
 
+#include "lastoperation.h"
 #include "paymentprocessingrequest.h"
 
 namespace {
@@ -142,6 +143,73 @@ TEST_F(OperationsTest, FiscalRefusals)
     EXPECT_EQ(transport.sent().size(), 3) << "no status request after a lost answer";
     EXPECT_EQ(log.of("oxlenpay").last(),
               "ERROR Передача фискальной ссылки по платежу pay-7 не подтверждена");
+}
+
+// A host's double of waitForStatus decides an operation's own wait: its result is read by
+// its fields alone, like any answer.
+class WaitDouble : public TestInterface {
+public:
+    Interface::RequestResult waitForStatus(const QString& status,
+                                           const Interface::RequestResult& first) const override
+    {
+        ++calls;
+        asked = status;
+        return decide ? decide(first) : first;
+    }
+    std::function<Interface::RequestResult(const Interface::RequestResult&)> decide;
+    mutable int calls = 0;
+    mutable QString asked;
+};
+
+TEST_F(OperationsTest, AnOverriddenWaitForStatusDecidesTheOperationsOwnWait)
+{
+    struct Case {
+        const char* name;
+        std::function<Interface::RequestResult(const Interface::RequestResult&)> decide;
+        bool success;
+        const char* settlement;
+        int reversals;
+    };
+    const auto approved = [](const Interface::RequestResult& first) {
+        Interface::RequestResult result = first;
+        result.data = answer("SUCCESS");
+        return result;
+    };
+    const auto timedOut = [](const Interface::RequestResult& first) {
+        Interface::RequestResult result = first;
+        result.success = false;
+        result.message =
+            tr::Tr("requestStatusTimeout", "Истекло время ожидания подтверждения операции");
+        return result;
+    };
+    const QList<Case> cases = {
+        {"the double's approval", approved, true, "approved", 0},
+        {"the double's time-out closes the sale out", timedOut, false, "reversed", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WaitDouble host;
+        host.init();
+        host.decide = c.decide;
+        transport.respond([](const SentRequest& sent) {
+            return ScriptedReply::json(
+                answer(sent.url.path().endsWith("/payment/reversal") ? "REVERSED" : "PENDING"));
+        });
+        const int sentBefore = transport.sent().size();
+        const Interface::RequestResult result = host.payment(request);
+        EXPECT_EQ(result.success, c.success);
+        EXPECT_EQ(host.calls, 1);
+        EXPECT_EQ(host.asked, "SUCCESS");
+        int reversals = 0, polls = 0;
+        for (int i = sentBefore; i < transport.sent().size(); ++i) {
+            reversals += transport.sent()[i].url.path().endsWith("/payment/reversal");
+            polls += transport.sent()[i].url.path().endsWith("/payment/status");
+        }
+        EXPECT_EQ(reversals, c.reversals);
+        EXPECT_EQ(polls, 0) << "the double's wait is the only one";
+        EXPECT_EQ(oxlenpay::LastOperation::settlementName(host.lastOperation().settlement),
+                  QString(c.settlement));
+    }
 }
 
 } // namespace

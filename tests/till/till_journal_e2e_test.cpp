@@ -347,3 +347,30 @@ TEST_F(TillJournal, AFullDiskNeverEndsInApprovedMoneyReversedLater)
 }
 
 } // namespace
+
+TEST_F(TillJournal, TheReportNamesACancelThatEndedUnknownAndDidNotHappen)
+{
+    const QString config = writeConfig("notcarried.conf", "");
+    {
+        oxlenpay::Journal file;
+        ASSERT_TRUE(file.open(journalPath("notcarried.conf"))) << file.errorString().toStdString();
+        oxlenpay::JournalEntry cancel;
+        cancel.id = "cancel-not-carried";
+        cancel.operation = oxlenpay::JournalEntry::Operation::Reversal;
+        cancel.paymentId = "pay-still-charged";
+        cancel.amount = 400;
+        cancel.state = oxlenpay::JournalEntry::State::Declined;
+        cancel.messageKey = "reversalNotCarriedOut";
+        oxlenpay::JournalEntry refused = cancel;
+        refused.id = "cancel-refused";
+        refused.messageKey = "undefined";
+        ASSERT_TRUE(file.record(&cancel) && file.record(&refused));
+    }
+    const TillRun report = till({"--json", "journal", "report"}, config);
+    ASSERT_EQ(report.exitCode, 0) << report.err.toStdString();
+    const QJsonArray ended = report.json().value("endedUnknown").toArray();
+    ASSERT_EQ(ended.size(), 1);
+    EXPECT_EQ(ended.first().toObject().value("id").toString(), "cancel-not-carried");
+    EXPECT_TRUE(till({"journal", "report"}, config)
+                    .out.contains("Ended unknown for the host, settled later: 1"));
+}
