@@ -1,6 +1,7 @@
 #include "interface.h"
 
 #include "config.h"
+#include "journalplace.h"
 #include "lastoperation.h"
 #include "operationjournal.h"
 #include "recovery.h"
@@ -102,8 +103,10 @@ void Interface::warnAboutTestOnlyTimings() const
 void Interface::readJournalSettings(Config* config)
 {
     const QString configured =
-        config->getString(settings::Journal, settings::DefaultJournal).trimmed();
-    journalPath = configured; // as written: the host's configuration names the real place
+        config->getString(settings::Journal, settings::JournalNotConfigured).trimmed();
+    // A configured path is used as written; without one the journal is found, or made, at
+    // the first of the places every till and `recover` look at.
+    const JournalPlace place = JournalPlace::ofHost(configured);
     journalDays = config->getInt(settings::JournalDays, settings::DefaultJournalDays);
     if (journalDays < 1) {
         logger->warn(QString("%1 = %2 не годится: записи журнала хранятся %3 дн.")
@@ -114,14 +117,15 @@ void Interface::readJournalSettings(Config* config)
                          .constData());
         journalDays = settings::DefaultJournalDays;
     }
-    if (journalPath.isEmpty()) {
+    if (place.isOff()) {
         logger->warn(QString("Журнал платежей отключен (%1 пуст): после сбоя кассы незавершенные "
                              "операции не будут найдены и завершены")
                          .arg(settings::Journal)
                          .toUtf8()
                          .constData());
     }
-    journal->configure(journalPath, int(journalDays));
+    journal->configure(place, int(journalDays));
+    journalPath = journal->path();
 }
 
 bool Interface::interruptWait()
@@ -184,12 +188,35 @@ Recovery::Settings recoverySettings(qint64 merchantServiceId, qint64 timeout, qi
 
 bool Interface::recoverJournal(QVector<RecoveredEntry>* recovered, QString* error) const
 {
-    return recovery->run(recoverySettings(merchantServiceId, timeout, frequency, reverseUnknown),
-                         recoveryExchange(), recovered, error);
+    if (!Transport::usableInHeader(merchantServiceUserId)) {
+        recovered->clear();
+        *error = "merchantServiceUserId holds a control character: nothing is sent";
+        return false;
+    }
+    const Recovery::Settings settings =
+        recoverySettings(merchantServiceId, timeout, frequency, reverseUnknown);
+    if (!recovery->run(settings, recoveryExchange(), recovered, error)) {
+        return false;
+    }
+    // Two journals are a mistake check-config names; the rows of both are still owed.
+    for (const QString& other : journal->otherJournals()) {
+        auto elsewhere = std::make_shared<OperationJournal>(logger);
+        elsewhere->configure(JournalPlace(other, QString()), journal->keepDays());
+        QVector<RecoveredEntry> more;
+        if (!Recovery(logger, elsewhere, waitGate)
+                 .run(settings, recoveryExchange(), &more, error)) {
+            return false;
+        }
+        *recovered += more;
+    }
+    return true;
 }
 
 void Interface::recoverWhileIdle(WaitClock::TimePoint until) const
 {
+    if (!Transport::usableInHeader(merchantServiceUserId)) {
+        return; // no operation is sent either
+    }
     recovery->whileIdle(recoverySettings(merchantServiceId, timeout, frequency, reverseUnknown),
                         recoveryExchange(), until);
 }

@@ -8,6 +8,7 @@
 #include "operationjournal.h"
 #include "paymentprocessingrequest.h"
 #include "statuswait.h"
+#include "transport.h"
 #include "waitgate.h"
 
 #include <log4qt/logger.h>
@@ -112,6 +113,12 @@ Interface::RequestResult Interface::payment(const PaymentProcessingRequest& requ
 
 bool Interface::beginTracked(JournalEntry* row, RequestResult* refusal) const
 {
+    if (!Transport::usableInHeader(merchantServiceUserId)) {
+        messages::set(refusal, "settingsInvalidHeader");
+        logger->error(refusal->message.ru());
+        lastOperations->notSent(*row);
+        return false;
+    }
     if (!journal->isEnabled()) {
         return true;
     }
@@ -226,7 +233,10 @@ StatusWait Interface::pollUntil(const QString& status, const RequestResult& firs
         }
         // The next deadline is taken before sending, so polls keep their period.
         next = WaitClock::now() + period;
-        wait.result = withPolledId(sendRequest(PaymentStatus, body), paymentId);
+        const RequestResult polled = sendRequest(PaymentStatus, body);
+        wait.answerLost =
+            ProviderReply::of(polled).transport == ProviderReply::Transport::LostAfterUpload;
+        wait.result = withPolledId(polled, paymentId);
         wait.answer = wait.result;
         const Status reported = statusOf(wait.result);
         if ((reported == wanted && wait.result.success) || reported == Status::Failed) {
@@ -267,10 +277,12 @@ Interface::RequestResult Interface::classify(const QString& status, StatusWait w
     } else if (wait.end == StatusWait::End::TimedOut) {
         // Still pending, or no longer answering, when the time ran out: the outcome is not
         // known, so not a success, and not a decline either. A last poll that failed keeps
-        // its own message: the cashier learns the real reason.
+        // its own message: the cashier learns the real reason. One whose answer was lost
+        // after it went out is an incorrect answer, unless the close-out tells the rest.
         result.success = false;
         if (result.message.isEmpty()) {
-            messages::set(&result, "requestStatusTimeout");
+            messages::set(&result, wait.answerLost && !closeOutFollows ? "requestIncorrectAnswer"
+                                                                       : "requestStatusTimeout");
         }
     } else if (result.success && statusOf(result) == ProviderReply::statusOf(status)) {
         return result;
@@ -322,8 +334,12 @@ Interface::RequestResult Interface::closeOutSale(const RequestResult& open, Clos
         }
         logger->info("Оплата %1 отменена", paymentId);
     } else {
-        // Recovery goes on reversing it: the customer must not leave with the goods.
-        messages::set(&result, "paymentCloseOutFailed", paymentId);
+        // The outcome is open: the customer must not leave with the goods. Only a journal
+        // lets recovery go on reversing it; without one a person checks the payment.
+        messages::set(&result,
+                      journal->isEnabled() ? "paymentCloseOutFailed"
+                                           : "paymentCloseOutFailedNoJournal",
+                      paymentId);
         logger->error(result.message.ru());
     }
     return result;
@@ -417,10 +433,16 @@ bool Interface::sendOfdData(const QString& paymentId, const QString& fiscalUrl) 
     lastOperations->begin(row, journal->isEnabled());
     const QJsonObject body{{"payment_id", paymentId}, {"fiscal_url", fiscalUrl}};
     journal->keepInPlace(); // the row is in its place before money moves
-    const RequestResult first = sendRequest(Fiscal, body);
+    RequestResult first = sendRequest(Fiscal, body);
     // A settled sale's status is "SUCCESS" too, so only the fiscal answer itself confirms
-    // the link; without it the host queues the message again.
-    if (first.success && first.getRrn().isEmpty() && statusOf(first) != Status::Success) {
+    // the link; without it the host queues the message again. An answer about another
+    // payment confirms nothing.
+    if (first.success && !first.getRrn().isEmpty() && first.getRrn() != paymentId) {
+        first = aboutAnotherPayment(paymentId);
+        logger->error(first.message.ru());
+        messages::set(&result, "fiscalNotConfirmed");
+        settleRow(&row, StatusWait{first, StatusWait::End::Final, first}, false);
+    } else if (first.success && first.getRrn().isEmpty() && statusOf(first) != Status::Success) {
         logger->error("Передача фискальной ссылки по платежу %1 не подтверждена", paymentId);
         messages::set(&result, "fiscalNotConfirmed");
         settleRow(&row, StatusWait{first, StatusWait::End::Final, first}, false);

@@ -27,12 +27,16 @@ constexpr Text Texts[] = {
      "Ожидание оплаты прервано, оплата отменена, деньги клиенту возвращены"},
     {"paymentNotRecordedReversed",
      "Оплата отменена, деньги клиенту возвращены: журнал платежей не удалось записать"},
-    {"paymentCloseOutFailed", "Оплата %1 не подтверждена, ее отмена не завершена: платеж "
-                              "будет отменен, товар не выдавайте"},
+    {"paymentCloseOutFailed", "Результат оплаты %1 неизвестен, товар не выдавайте: платеж "
+                              "будет проверен и отменен автоматически"},
+    {"paymentCloseOutFailedNoJournal", "Результат оплаты %1 неизвестен, товар не выдавайте: "
+                                       "проверьте платеж в платежной системе"},
     {"partialReversalOutcomeUnknown",
      "Результат частичного возврата по платежу %1 неизвестен: проверьте его в платежной "
      "системе, прежде чем повторять возврат"},
     {"fiscalNotConfirmed", "Передача фискальной ссылки не подтверждена"},
+    {"settingsInvalidHeader", "Идентификатор пользователя в настройках платежной системы "
+                              "содержит управляющие символы: операция не отправлена"},
     {"journalUnavailable",
      "Журнал платежей недоступен: операция не отправлена, обратитесь в поддержку"},
 };
@@ -67,6 +71,28 @@ void set(Interface::RequestResult* result, const char* key, const QString& payme
 void setProviderText(Interface::RequestResult* result, const QString& providerText)
 {
     result->message = tr::Tr(QStringLiteral("undefined"), providerText);
+}
+
+QString capped(const QString& providerText)
+{
+    const QByteArray utf8 = providerText.toUtf8();
+    if (utf8.size() <= MaxProviderTextBytes) {
+        return providerText;
+    }
+    int end = MaxProviderTextBytes;
+    while (end > 0 && (uchar(utf8[end]) & 0xC0) == 0x80) {
+        --end; // back to the first byte of the code point that would be cut
+    }
+    return QString::fromUtf8(utf8.left(end)) + QStringLiteral(" […]");
+}
+
+QStringList keys()
+{
+    QStringList all;
+    for (const Text& known : Texts) {
+        all << QString::fromLatin1(known.key);
+    }
+    return all;
 }
 
 QString keyOf(const Interface::RequestResult& result)

@@ -3,6 +3,7 @@
 #include "interface.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace oxlenpay {
 
@@ -17,6 +18,14 @@ tr::Tr text(const char* key, const QString& paymentId = QString());
 void set(Interface::RequestResult* result, const char* key, const QString& paymentId = QString());
 /// The provider's own words: the key "undefined".
 void setProviderText(Interface::RequestResult* result, const QString& providerText);
+
+/// A provider's text as the journal keeps it: at most MaxProviderTextBytes of UTF-8, cut
+/// at a code point and followed by " […]". The host's answer keeps the whole text.
+QString capped(const QString& providerText);
+constexpr int MaxProviderTextBytes = 4096;
+
+/// Every key of the texts above.
+QStringList keys();
 
 /// The key of `result`'s message: empty when it has none, "undefined" for the provider's
 /// own words, "transportFailed" for any text the client did not choose (the host's REST

@@ -20,20 +20,43 @@ constexpr std::chrono::seconds BusyFinishLimit(30);
 
 } // namespace
 
-void OperationJournal::configure(const QString& path, int keepDays)
+void OperationJournal::configure(const JournalPlace& place, int keepDays)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (path != m_path) {
+    if (place.candidates() != m_place.candidates() || place.isOff() != m_place.isOff()) {
         m_journal.close(); // opened again at the next money operation
+        QString unused;
+        const QString found = place.resolve(false, &unused);
+        m_path = found.isEmpty() ? place.placeForNew(&unused) : found;
     }
-    m_path = path;
+    m_place = place;
     m_keepDays = keepDays;
 }
 
 bool OperationJournal::isEnabled() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return !m_path.isEmpty();
+    return !m_place.isOff();
+}
+
+bool OperationJournal::exists() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_journal.isOpen() || !m_place.existing().isEmpty();
+}
+
+QStringList OperationJournal::otherJournals() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QStringList others = m_place.existing();
+    others.removeAll(m_path);
+    return others;
+}
+
+int OperationJournal::keepDays() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_keepDays;
 }
 
 QString OperationJournal::path() const
@@ -42,7 +65,7 @@ QString OperationJournal::path() const
     return m_path;
 }
 
-bool OperationJournal::ready(RequestResult* refusal)
+bool OperationJournal::ready(RequestResult* refusal, bool create)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_journal.isOpen()) {
@@ -50,7 +73,15 @@ bool OperationJournal::ready(RequestResult* refusal)
         keepInPlace(); // a vanished file is made anew before the operation's first write
         return true;
     }
-    if (!m_journal.open(m_path)) {
+    QString problem;
+    const QString path = m_place.resolve(create, &problem);
+    if (path.isEmpty()) {
+        *refusal = unavailable(problem.isEmpty() ? "no payment journal exists yet" : problem);
+        return false;
+    }
+    m_path = path;
+    if (!m_journal.open(m_path, create ? Journal::OpenMode::CreateIfMissing
+                                       : Journal::OpenMode::ExistingOnly)) {
         *refusal = unavailable(m_journal.errorString());
         return false;
     }
@@ -119,7 +150,7 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     }
     row->messageKey = messages::keyOf(result);
     if (row->messageKey == QLatin1String("undefined")) {
-        row->providerText = result.message.ru(); // the provider's own words
+        row->providerText = messages::capped(result.message.ru()); // the provider's own words
     }
     if (!isEnabled()) {
         return true;

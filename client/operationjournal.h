@@ -2,6 +2,7 @@
 
 #include "interface.h"
 #include "journal.h"
+#include "journalplace.h"
 
 #include <QHash>
 #include <mutex>
@@ -19,13 +20,19 @@ public:
 
     explicit OperationJournal(Log4Qt::Logger* logger) : m_logger(logger) {}
 
-    /// The configured path (empty turns the journal off) and how many days settled
-    /// entries are kept.
-    void configure(const QString& path, int keepDays);
+    /// Where the journal is (or may be made), and how many days settled entries are kept.
+    void configure(const JournalPlace& place, int keepDays);
     bool isEnabled() const;
-    /// Opens the journal when it is not open yet and removes old settled entries.
-    /// False, with the error logged and `refusal` set, when it cannot be used.
-    bool ready(RequestResult* refusal);
+    /// Opens the journal when it is not open yet and removes old settled entries; only
+    /// `create` makes a new one. False, with the error logged and `refusal` set, when it
+    /// cannot be used.
+    bool ready(RequestResult* refusal, bool create = true);
+    /// A journal is open, or one exists at a place it would be opened from.
+    bool exists() const;
+    /// Journals at the other places, which only a mistake leaves there: recovery works on
+    /// them too.
+    QStringList otherJournals() const;
+    int keepDays() const;
 
     /// A new open entry of this process, not written yet.
     static JournalEntry entry(JournalEntry::Operation operation, const QString& id, qint64 amount,
@@ -67,7 +74,8 @@ private:
 
     Log4Qt::Logger* m_logger;
     mutable std::mutex m_mutex; // guards the settings and the opening, not the journal's own writes
-    QString m_path;
+    JournalPlace m_place{QString(), QString()};
+    QString m_path; ///< the file opened, or the place it will be found or made at
     int m_keepDays = 0;
     int m_carriedOver = 0;
     Journal m_journal;

@@ -1,6 +1,7 @@
 #include "recovery.h"
 
 #include "decision.h"
+#include "messages.h"
 #include "operationjournal.h"
 #include "providerreply.h"
 #include "waitgate.h"
@@ -119,7 +120,10 @@ bool Recovery::run(const Settings& settings, const Exchange& exchange,
         *error = QString("the journal is turned off (%1 is empty)").arg(settings::Journal);
         return false;
     }
-    if (!m_journal->ready(&refusal)) {
+    if (!m_journal->exists()) {
+        return true; // nothing was ever sent: no journal has been made yet
+    }
+    if (!m_journal->ready(&refusal, false)) {
         *error = refusal.message.ru();
         return false;
     }
@@ -268,7 +272,7 @@ JournalEntry Recovery::recoverEntry(const Settings& settings, const Exchange& ex
                 entry.firstRefused = now;
             }
             entry.retryAfter = now.addMSecs(decision::refusalBackoffMs(entry.refusals));
-            entry.providerText = result.message.ru(); // the last refusal's own words
+            entry.providerText = messages::capped(result.message.ru()); // its own words
             facts.refusalsDue = entry.refusals >= decision::RefusalsForAttention &&
                                 entry.firstRefused.msecsTo(now) >= decision::RefusalSpanMs;
         }

@@ -17,7 +17,7 @@ inline constexpr const char* Timeout = "OxlenPay:timeout";
 inline constexpr const char* Frequency = "OxlenPay:frequency";
 inline constexpr const char* PayDuration = "OxlenPay:payDuration";
 inline constexpr const char* PaymentProvider = "OxlenPay:paymentProvider";
-/// The payment journal's database file (relocatable with $STROVA_ROOT); empty turns it off.
+/// The payment journal's database file, used as written; empty turns it off.
 inline constexpr const char* Journal = "OxlenPay:journal";
 /// Closed journal entries older than this many days are removed when the journal opens.
 inline constexpr const char* JournalDays = "OxlenPay:journalDays";
@@ -31,7 +31,11 @@ inline constexpr int DefaultFrequencyMs = 10000;
 inline constexpr int DefaultPayDurationMs = 300000;
 inline constexpr int DefaultPaymentProvider = 161;
 inline constexpr int DefaultReverseUnknown = 1;
+/// The first place of a journal no `journal` line names: beside the configuration file.
 inline constexpr const char* DefaultJournal = "/pomerin/cash/paysystems/oxlenpay/journal.sqlite";
+/// What reading the `journal` key gives when the file has no such line: no text a person
+/// would write.
+inline constexpr const char* JournalNotConfigured = "\x01none";
 inline constexpr int DefaultJournalDays = 90;
 
 /// Below this polling period a setting only makes sense in tests.

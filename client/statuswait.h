@@ -15,6 +15,8 @@ struct StatusWait {
     End end = End::Final;
     /// The last exchange as it came, before the wait's end was put into `result`.
     Interface::RequestResult answer;
+    /// The last status request went out whole and its answer was lost.
+    bool answerLost = false;
 
     /// A wait known only by its result, as an overriding waitForStatus returns it.
     static StatusWait fromResult(const Interface::RequestResult& result);

@@ -10,12 +10,13 @@
 #include <QCryptographicHash>
 #include <QJsonDocument>
 
+#include <algorithm>
+
 namespace oxlenpay {
 
-namespace {
+Transport::Transport(Log4Qt::Logger* logger) : m_logger(logger) {}
 
-// The base URL the settings name; false when the path names a host of its own.
-bool composeBaseUrl(const QString& hostText, const QString& pathText, QUrl* out)
+bool Transport::baseUrl(const QString& hostText, const QString& pathText, QUrl* out)
 {
     QUrl base = QUrl(hostText, QUrl::TolerantMode).adjusted(QUrl::StripTrailingSlash);
     if (pathText.contains("://") || pathText.trimmed().startsWith("//")) {
@@ -32,9 +33,21 @@ bool composeBaseUrl(const QString& hostText, const QString& pathText, QUrl* out)
     return true;
 }
 
-} // namespace
+bool Transport::usableInHeader(const QString& value)
+{
+    return std::none_of(value.begin(), value.end(), [](QChar c) {
+        const ushort code = c.unicode();
+        return code < 0x20 || (code >= 0x7F && code <= 0x9F);
+    });
+}
 
-Transport::Transport(Log4Qt::Logger* logger) : m_logger(logger) {}
+bool Transport::usablePaymentId(const QString& id)
+{
+    return usableInHeader(id) && std::none_of(id.begin(), id.end(), [](QChar c) {
+               const ushort code = c.unicode();
+               return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+           });
+}
 
 QUrl Transport::url(Interface::Method method, const QString& hostText,
                     const QString& pathText) const
@@ -48,7 +61,7 @@ QUrl Transport::url(Interface::Method method, const QString& hostText,
     std::lock_guard<std::mutex> lock(m_urlMutex);
     if (!m_urlsFilled || hostText != m_hostText || pathText != m_pathText) {
         QUrl base;
-        const bool composed = composeBaseUrl(hostText, pathText, &base);
+        const bool composed = baseUrl(hostText, pathText, &base);
         for (int i = 0; i <= Interface::Fiscal + 1; ++i) {
             QUrl composedUrl;
             if (composed) {
@@ -119,6 +132,14 @@ Interface::RequestResult Transport::send(Interface::Method method, const QUrl& u
         return result;
     }
     result.data = answer.object();
+    const QJsonValue paymentId = result.data.value("payment_id");
+    if (paymentId.isString() && !usablePaymentId(paymentId.toString())) {
+        Interface::RequestResult unreadable;
+        messages::set(&unreadable, "requestIncorrectAnswer");
+        m_logger->error("Некорректный ответ от сервера (управляющие символы в идентификаторе "
+                        "платежа)");
+        return unreadable;
+    }
     const int errorCode = result.data.value("error_code").toInt(0);
     if (errorCode != 0) {
         const QString errorMessage = result.data.value("error_message").toString();

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -44,6 +47,42 @@ bool writableFile(const QString& path, bool folder, QString* problem)
     return true;
 }
 
+// A file of this user that nobody else can write.
+bool ownFile(const QString& path, const struct stat& info, QString* problem)
+{
+    if (info.st_uid != ::geteuid()) {
+        *problem = QString("%1 belongs to another user (uid %2)").arg(path).arg(info.st_uid);
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        *problem = QString("%1 can be written by other users (mode %2)")
+                       .arg(path)
+                       .arg(info.st_mode & 07777, 4, 8, QChar('0'));
+        return false;
+    }
+    return true;
+}
+
+// Where it exists: no link, of the expected kind, and this user's alone.
+bool ownEntry(const QString& path, bool folder, QString* problem)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) {
+        return true; // made by this process, for this user
+    }
+    if (S_ISLNK(info.st_mode)) {
+        *problem = QString("%1 is a symbolic link: the journal's files are never followed "
+                           "elsewhere")
+                       .arg(path);
+        return false;
+    }
+    if (folder ? !S_ISDIR(info.st_mode) : !S_ISREG(info.st_mode)) {
+        *problem = QString("%1 is not a %2").arg(path, folder ? "folder" : "regular file");
+        return false;
+    }
+    return ownFile(path, info, problem);
+}
+
 } // namespace
 
 FileIdentity FileIdentity::of(const QString& path)
@@ -60,6 +99,53 @@ bool FileIdentity::writableInPlace(const QString& path, QString* problem)
     return writableFile(QFileInfo(path).absolutePath(), true, problem) &&
            writableFile(path, false, problem) && writableFile(path + "-wal", false, problem) &&
            writableFile(path + "-shm", false, problem);
+}
+
+} // namespace oxlenpay
+
+namespace oxlenpay {
+
+bool FileIdentity::ownedSafely(const QString& path, QString* problem)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    struct stat info {};
+    if (::stat(QFile::encodeName(folder).constData(), &info) == 0) {
+        if (info.st_uid != ::geteuid() && info.st_uid != 0) {
+            *problem = QString("the journal's folder %1 belongs to another user (uid %2)")
+                           .arg(folder)
+                           .arg(info.st_uid);
+            return false;
+        }
+        // Another user who may write there could swap a file between our checks and
+        // SQLite's own opens of the log and the index; a sticky folder lets nobody remove
+        // or rename another's file.
+        if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+            *problem = QString("the journal's folder %1 can be written by other users (mode %2)")
+                           .arg(folder)
+                           .arg(info.st_mode & 07777, 4, 8, QChar('0'));
+            return false;
+        }
+    }
+    return ownEntry(path, false, problem) && ownEntry(path + "-wal", false, problem) &&
+           ownEntry(path + "-shm", false, problem) && ownEntry(path + ".owners", true, problem);
+}
+
+bool FileIdentity::openedSafely(const QString& path, QString* problem)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *problem = QString("cannot open %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    struct stat info {};
+    const bool read = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    if (!read || !S_ISREG(info.st_mode)) {
+        *problem = QString("%1 is not a regular file").arg(path);
+        return false;
+    }
+    return ownFile(path, info, problem);
 }
 
 } // namespace oxlenpay

@@ -23,6 +23,15 @@ struct FileIdentity {
     /// folder can all be written by this process, checked before SQLite opens or maps any
     /// of them; false, with the reason, when not.
     static bool writableInPlace(const QString& path, QString* problem);
+    /// Whether no other local user can steer the journal at `path`: its folder belongs to
+    /// this user or to root and only they can write to it (or it is sticky), and the
+    /// database, its "-wal" and "-shm" and its ".owners" folder, where they exist, are no
+    /// symbolic links, belong to this user and are writable by nobody else. False, with the
+    /// reason naming the file, when not.
+    static bool ownedSafely(const QString& path, QString* problem);
+    /// The database file opened without following a link, checked on its descriptor: a
+    /// regular file of this user that nobody else can write.
+    static bool openedSafely(const QString& path, QString* problem);
 };
 
 } // namespace oxlenpay

@@ -183,35 +183,43 @@ struct Journal::Private {
         return 1;
     }
 
-    bool openAt(const QString& where)
+    /// `openMode`: this handle's, except when a vanished journal is made anew.
+    bool openAt(const QString& where, OpenMode openMode)
     {
         QString problem;
-        if (mode != OpenMode::ReadOnly && !FileIdentity::writableInPlace(where, &problem)) {
+        // Another local user must not steer where a writer's rows go: checked by every
+        // writer, the carry-over of a vanished journal included.
+        if (openMode != OpenMode::ReadOnly && (!FileIdentity::ownedSafely(where, &problem) ||
+                                               !FileIdentity::writableInPlace(where, &problem))) {
             return failWith(problem);
         }
-        if (mode == OpenMode::CreateIfMissing) {
+        if (openMode == OpenMode::CreateIfMissing) {
             // Made by us first, for the owner alone: SQLite gives its -wal and -shm files the
-            // same mode, whatever the process's umask.
+            // same mode, whatever the process's umask. O_EXCL follows no link.
             const int fd = ::open(QFile::encodeName(where).constData(),
-                                  O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+                                  O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
             if (fd >= 0) {
                 ::close(fd);
             }
         }
+        if (openMode != OpenMode::ReadOnly && QFileInfo::exists(where) &&
+            !FileIdentity::openedSafely(where, &problem)) {
+            return failWith(problem);
+        }
         const int flags =
-            SQLITE_OPEN_FULLMUTEX |
-            (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-            (mode == OpenMode::CreateIfMissing ? SQLITE_OPEN_CREATE : 0);
+            SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW |
+            (openMode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+            (openMode == OpenMode::CreateIfMissing ? SQLITE_OPEN_CREATE : 0);
         if (!database.open(where, flags)) {
             return false;
         }
         sqlite3_busy_handler(database.handle(), &Private::onBusy, this);
         bool ready =
             JournalSchema::prepare(database,
-                                   mode == OpenMode::ReadOnly ? JournalSchema::Access::ReadOnly
-                                                              : JournalSchema::Access::Write,
+                                   openMode == OpenMode::ReadOnly ? JournalSchema::Access::ReadOnly
+                                                                  : JournalSchema::Access::Write,
                                    &olderVersion);
-        if (ready && mode != OpenMode::ReadOnly) {
+        if (ready && openMode != OpenMode::ReadOnly) {
             // Write-ahead log, synced at every commit: a written entry survives a power cut.
             qint64 unused = 0;
             QString journalMode;
@@ -306,7 +314,7 @@ struct Journal::Private {
             return false;
         };
         QDir().mkpath(QFileInfo(path).absolutePath());
-        if (!openAt(path)) {
+        if (!openAt(path, OpenMode::CreateIfMissing)) {
             return keepLeft();
         }
         qint64 present = 0;
@@ -391,7 +399,7 @@ bool Journal::open(const QString& path, OpenMode mode)
     if (path.isEmpty()) {
         return d->failWith("no path given");
     }
-    if (!d->openAt(path)) {
+    if (!d->openAt(path, mode)) {
         return false;
     }
     QString ownerError;

@@ -46,7 +46,11 @@ bool JournalOwner::take(const QString& journalPath, QString* error)
         *error = "cannot create " + directory;
         return false;
     }
-    ::chmod(QFile::encodeName(directory).constData(), 0700);
+    if (::chmod(QFile::encodeName(directory).constData(), 0700) != 0) {
+        *error = QString("cannot make %1 private: %2")
+                     .arg(directory, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
     // Locked under a passing name first, so nobody sees the file unlocked and removes it.
     const QString passing = directory + "/." + m_token;
     const QByteArray passingName = QFile::encodeName(passing);

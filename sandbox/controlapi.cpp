@@ -75,6 +75,11 @@ Delivery controlRefusal(const QString& reason)
     return refusal(403, 403, "control request refused: " + reason);
 }
 
+Delivery ambiguousRequestRefusal()
+{
+    return refusal(400, 400, "more than one Host or Origin header");
+}
+
 ControlApi::ControlApi(const SandboxOptions& options, SandboxState& state)
     : m_options(options), m_state(state)
 {
@@ -148,6 +153,7 @@ Delivery ControlApi::dashboardFile(const QString& name) const
     }
     Delivery delivery;
     delivery.body = file.readAll();
+    delivery.noFraming = true;
     delivery.contentType = name.endsWith(".html")  ? "text/html; charset=utf-8"
                            : name.endsWith(".css") ? "text/css; charset=utf-8"
                                                    : "text/javascript; charset=utf-8";

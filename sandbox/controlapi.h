@@ -24,6 +24,8 @@ bool isControlPath(const QString& target);
 bool isSameSiteControlRequest(const HttpRequest& request, const SameSite& site, QString* reason);
 /// The answer to a control request from another site.
 Delivery controlRefusal(const QString& reason);
+/// A request with more than one Host or Origin header, refused whatever it asks.
+Delivery ambiguousRequestRefusal();
 
 /// The sandbox's own API under "/_sandbox/": the dashboard, the ledger, the
 /// request log, queued faults and the customer's side of a payment.

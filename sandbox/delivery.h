@@ -21,6 +21,8 @@ struct Delivery {
     int delayMs = 0;
     /// When set, these bytes go out instead of a composed answer, and the connection closes.
     QByteArray raw;
+    /// A page that no other site may show in a frame.
+    bool noFraming = false;
     // For the request log: the payment the request was about and the answer's error code.
     QString paymentId;
     int errorCode = 0;

@@ -183,7 +183,7 @@ ProviderReply ProviderApi::handle(Operation operation, const HttpRequest& reques
                 outcome = (this->*route.handler)(body, fault);
             }
         }
-        if (fault != WireFault::None) {
+        if (fault != WireFault::None && !outcome.faultDone) {
             outcome.fault = fault;
         }
     }
@@ -307,9 +307,21 @@ ProviderApi::Outcome ProviderApi::status(const QJsonObject& body, WireFault faul
         return check.refusal();
     }
     ++payment->polls;
+    if (fault == WireFault::Failed) {
+        // The customer declines a payment still pending; any other is answered as it is,
+        // so that the answer never contradicts the ledger.
+        Outcome outcome;
+        if (payment->status == "PENDING") {
+            payment->status = "FAILED";
+            outcome.fault = WireFault::Failed;
+        }
+        outcome.answer = answerFor(*payment);
+        outcome.faultDone = true;
+        return outcome;
+    }
     if (payment->status == "PENDING") {
         const Scenario& scenario = payment->scenario;
-        if (scenario.sale == SaleScenario::Decline || fault == WireFault::Failed) {
+        if (scenario.sale == SaleScenario::Decline) {
             payment->status = "FAILED";
         } else if (fault == WireFault::SuccessWithoutId ||
                    (scenario.sale == SaleScenario::SettleAfter &&

@@ -33,6 +33,8 @@ public:
         int httpStatus = 200;
         QJsonObject answer;
         WireFault fault = WireFault::None;
+        /// The handler carried the queued fault out itself, or found nothing to apply it to.
+        bool faultDone = false;
     };
     using Handler = Outcome (ProviderApi::*)(const QJsonObject& body, WireFault fault);
     struct Route {

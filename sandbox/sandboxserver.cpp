@@ -48,6 +48,9 @@ QByteArray responseText(const Delivery& delivery, bool keepAlive)
                       QByteArray(reason.data(), int(reason.size())) + "\r\n";
     text += "Content-Type: " + delivery.contentType + "\r\n";
     text += "Content-Length: " + QByteArray::number(delivery.body.size()) + "\r\n";
+    if (delivery.noFraming) {
+        text += "X-Frame-Options: DENY\r\nContent-Security-Policy: frame-ancestors 'none'\r\n";
+    }
     text += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     text += "Server: oxlenpay-sandbox\r\n\r\n";
     return text + delivery.body;
@@ -172,17 +175,20 @@ public:
             HttpRequest request;
             request.method = QString::fromStdString(std::string(message.method_string()));
             request.target = QString::fromStdString(std::string(message.target()));
+            bool ambiguous = false; // two Hosts or two Origins: which one would be checked?
             for (const auto& field : message) {
-                request.headers.insert(
-                    QString::fromStdString(std::string(field.name_string())).toLower(),
-                    QString::fromStdString(std::string(field.value())));
+                const QString name =
+                    QString::fromStdString(std::string(field.name_string())).toLower();
+                ambiguous |= (name == "host" || name == "origin") && request.headers.contains(name);
+                request.headers.insert(name, QString::fromStdString(std::string(field.value())));
             }
             request.body = QByteArray::fromStdString(message.body());
             const bool keepAlive = message.keep_alive();
 
             QString refused;
             const Delivery delivery =
-                isControlPath(request.target) &&
+                ambiguous ? ambiguousRequestRefusal()
+                : isControlPath(request.target) &&
                         !isSameSiteControlRequest(request, sameSite(local), &refused)
                     ? controlRefusal(refused)
                     : api.handle(request);

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 namespace sandbox {
 
@@ -11,15 +12,50 @@ QString maskedAuthorization(const QString& authorization)
     return authorization.isEmpty() ? QString() : authorization.section(':', 0, 0) + ":***";
 }
 
+namespace {
+
+// A field whose value would let a reader of the log pay or sign: the customer's one-time
+// token and anything named like a token, secret, password or key.
+bool tokenLike(const QString& name)
+{
+    static const QRegularExpression words("otp|token|secret|password|key",
+                                          QRegularExpression::CaseInsensitiveOption);
+    return words.match(name).hasMatch();
+}
+
+} // namespace
+
 QByteArray maskedBody(const QByteArray& body)
 {
-    QJsonDocument document = QJsonDocument::fromJson(body);
-    if (!document.isObject() || !document.object().contains("otp_data")) {
-        return body;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (document.isObject()) {
+        QJsonObject object = document.object();
+        bool masked = false;
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            if (tokenLike(it.key())) {
+                it.value() = "***";
+                masked = true;
+            }
+        }
+        return masked ? QJsonDocument(object).toJson(QJsonDocument::Compact) : body;
     }
-    QJsonObject object = document.object();
-    object.insert("otp_data", "***");
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    // Not an object (an array, cut short, or no JSON at all): its text is masked field by
+    // field, a quoted value to its closing quote or to the end of what came.
+    static const QRegularExpression field(
+        R"re(("([^"\\]*)"\s*:\s*)("(?:[^"\\]|\\.)*"?|[^,}\]\s]*))re");
+    QString text = QString::fromUtf8(body);
+    QString out;
+    int from = 0;
+    auto matches = field.globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        out += text.mid(from, match.capturedStart(3) - from);
+        out += tokenLike(match.captured(2)) ? QStringLiteral("\"***\"") : match.captured(3);
+        from = match.capturedEnd(3);
+    }
+    out += text.mid(from);
+    return out.toUtf8();
 }
 
 QJsonObject RequestRecord::toJson() const

@@ -474,6 +474,10 @@ QJsonObject Simulation::exchange(TillProcess* till, const QJsonObject& message, 
         const QString other = payments.size() > 1
                                   ? payments[int(extra % quint32(payments.size()))].id
                                   : QString("100000009999");
+        if (extra % 4 == 1) {
+            // Another request's answer entirely, whatever became of this one.
+            answer = QJsonObject{{"error_code", 0}};
+        }
         answer.insert("payment_id", other == asked ? QString("100000009999") : other);
         answer.insert("payment_status", extra % 3 == 0 ? "REVERSED" : "SUCCESS");
         reply.insert("answer", answer);
@@ -787,11 +791,20 @@ void Simulation::fiscal()
     }
     const QString paymentId = m_sold[int(pick % quint32(m_sold.size()))].paymentId;
     const QString id = nextId();
-    const QJsonObject done = command(&m_till, {{"k", "fiscal"},
-                                               {"id", id},
-                                               {"rrn", paymentId},
-                                               {"url", "https://ofd.example/r?i=" + paymentId}});
+    const QString url = "https://ofd.example/r?i=" + id;
+    const QJsonObject done =
+        command(&m_till, {{"k", "fiscal"}, {"id", id}, {"rrn", paymentId}, {"url", url}});
     record(id, "fiscal", paymentId, 0, done);
+    // A link the host hears confirmed is the provider's: otherwise the host never sends it
+    // again and the customer's receipt is lost.
+    const ModelProvider::Payment* payment = m_provider.byId(paymentId);
+    if (done.value("told").toString() == "approved" && (!payment || payment->fiscalUrl != url)) {
+        violate("fiscal-link-not-delivered",
+                QString("the host heard the fiscal link %1 of payment %2 confirmed, and the "
+                        "provider holds %3")
+                    .arg(shortId(id), paymentId,
+                         payment && !payment->fiscalUrl.isEmpty() ? payment->fiscalUrl : "none"));
+    }
 }
 
 void Simulation::recover(TillProcess* till, const QString& who)

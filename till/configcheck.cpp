@@ -1,8 +1,11 @@
 #include "configcheck.h"
 
 #include "journal.h"
+#include "journalplace.h"
 #include "settings.h"
+#include "transport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -106,10 +109,15 @@ QString checkValue(const QString& key, const QString& value)
         }
         return QString();
     }
-    if (key == "path" && (value.contains("://") || value.startsWith("//"))) {
+    QUrl unused;
+    if (key == "path" && !oxlenpay::Transport::baseUrl(QString(), value, &unused)) {
         return QString("path = %1 names a host of its own: the plug-in refuses it; give only the "
                        "path, such as /api/quindo-pay/merchant")
             .arg(value);
+    }
+    if (key == "merchantServiceUserId" && !oxlenpay::Transport::usableInHeader(value)) {
+        return "merchantServiceUserId holds a control character: the plug-in sends nothing "
+               "with it, since it would end the Authorization header";
     }
     if (key == "merchantSecretKey" && value == "change-me") {
         return "merchantSecretKey is still the example's placeholder: write the key the provider "
@@ -196,11 +204,83 @@ QVector<ConfigFinding> checkConfig(const QByteArray& content)
     return findings;
 }
 
+namespace {
+
+// Whether systemd starts the recover timer for some user.
+bool recoverTimerEnabled()
+{
+    for (const QString& wants : QDir("/etc/systemd/system").entryList({"*.wants"}, QDir::Dirs)) {
+        if (!QDir("/etc/systemd/system/" + wants)
+                 .entryList({"oxlenpay-recover@*.timer"}, QDir::Files | QDir::System)
+                 .isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where the journal will be, found as the plug-in finds it.
+void checkJournalPlace(const oxlenpay::JournalPlace& place, QVector<ConfigFinding>* findings)
+{
+    if (place.isOff()) {
+        return;
+    }
+    const QStringList existing = place.existing();
+    if (existing.size() > 1) {
+        findings->append({0, QString("two payment journals exist, %1: every till must use one; "
+                                     "`oxlenpay-till recover` works on each, then keep one")
+                                 .arg(existing.join(" and "))});
+    }
+    QString problem;
+    const QString journal = existing.isEmpty() ? place.placeForNew(&problem) : existing.first();
+    if (journal.isEmpty()) {
+        findings->append({0, QString("every sale would be refused: %1").arg(problem)});
+        return;
+    }
+    findings->append({0, QString("journal in use: %1").arg(journal), false, true});
+    if (!place.isConfigured() && journal != place.candidates().first()) {
+        findings->append({0,
+                          QString("the journal is at %1, not beside the configuration: a till, "
+                                  "`recover` or cron line run by another user or with another "
+                                  "$HOME would not find it; make %2 writable for the host's "
+                                  "user, or name the journal with a `journal` line")
+                              .arg(journal, QFileInfo(place.candidates().first()).absolutePath()),
+                          true});
+    }
+    const QFileInfo file(journal);
+    const QString folder = file.absolutePath();
+    // The recover timer's unit may write only beside the configuration and in the user's
+    // state folder.
+    const QString home = qEnvironmentVariable("HOME");
+    const QStringList unitWrites = {QFileInfo(oxlenpay::settings::ConfigPath).absolutePath(),
+                                    home + "/.local/state/oxlenpay"};
+    if (place.isConfigured() && !unitWrites.contains(folder) && recoverTimerEnabled()) {
+        findings->append({0,
+                          QString("journal %1: the recover timer may write only in %2; give it "
+                                  "this folder with a drop-in (README, \"Recovery on a timer\")")
+                              .arg(journal, unitWrites.join(" and ")),
+                          true});
+    }
+    if (!QFileInfo(folder).isDir()) {
+        findings->append({0, QString("journal %1: its folder %2 does not exist: every sale would "
+                                     "be refused; create it owned by the host's user, mode 0750")
+                                 .arg(journal, folder)});
+    } else if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        findings->append(
+            {0,
+             QString("journal %1: this user cannot write to its folder %2").arg(journal, folder)});
+    } else if (file.exists() && !oxlenpay::Journal::isUsable(journal, &problem)) {
+        findings->append({0, QString("journal %1 cannot be used: %2").arg(journal, problem)});
+    }
+}
+
+} // namespace
+
 QVector<ConfigFinding> checkConfigFile(const QString& path, const QByteArray& content)
 {
     QVector<ConfigFinding> findings = checkConfig(content);
     // The values the plug-in takes: the last of each key in [OxlenPay], else the default.
-    QString journal = oxlenpay::settings::DefaultJournal;
+    QString journal = oxlenpay::settings::JournalNotConfigured;
     bool hasSecret = false;
     QString section;
     for (const QByteArray& raw : content.split('\n')) {
@@ -214,27 +294,19 @@ QVector<ConfigFinding> checkConfigFile(const QString& path, const QByteArray& co
             hasSecret = key == "merchantSecretKey" ? !value.isEmpty() : hasSecret;
         }
     }
-    if (!journal.isEmpty()) {
-        const QFileInfo file(journal);
-        const QString folder = file.absolutePath();
-        QString problem;
-        if (!QFileInfo(folder).isDir()) {
-            findings.append({0, QString("journal %1: its folder %2 does not exist: every sale "
-                                        "would be refused; create it owned by the host's user, "
-                                        "mode 0750")
-                                    .arg(journal, folder)});
-        } else if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
-            findings.append({0, QString("journal %1: this user cannot write to its folder %2")
-                                    .arg(journal, folder)});
-        } else if (file.exists() && !oxlenpay::Journal::isUsable(journal, &problem)) {
-            findings.append({0, QString("journal %1 cannot be used: %2").arg(journal, problem)});
-        }
-    }
+    checkJournalPlace(oxlenpay::JournalPlace::ofHost(journal), &findings);
     struct stat info {};
     if (hasSecret && ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
         (info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
         findings.append({0,
                          QString("the file holds the secret and is readable by other users "
+                                 "(mode %1): chmod 0600 it")
+                             .arg(info.st_mode & 0777, 4, 8, QChar('0')),
+                         true});
+    }
+    if (hasSecret && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        findings.append({0,
+                         QString("the file holds the secret and other users can change it "
                                  "(mode %1): chmod 0600 it")
                              .arg(info.st_mode & 0777, 4, 8, QChar('0')),
                          true});

@@ -12,6 +12,7 @@ struct ConfigFinding {
     int line = 0;
     QString text;
     bool warning = false;
+    bool note = false; ///< neither: what will be used, such as the journal's place
 };
 
 /// Reads a configuration file's text as the plug-in would and lists what it would

@@ -1,6 +1,8 @@
 #include "journalview.h"
 
 #include "amount.h"
+#include "messages.h"
+#include "printable.h"
 #include "tilljournal.h"
 
 #include <QJsonArray>
@@ -53,9 +55,20 @@ QJsonObject entryJson(const JournalEntry& entry)
 }
 
 /// Columns as wide as their widest cell, so long keys and ids never shift the others.
-QString table(const QStringList& header, const QList<QStringList>& rows,
-              const QList<QStringList>& notes, const QList<int>& rightAligned = {})
+QString table(const QStringList& header, QList<QStringList> rows, QList<QStringList> notes,
+              const QList<int>& rightAligned = {})
 {
+    // Cells and notes hold the provider's words and people's notes: shown, never acted on.
+    for (QStringList& row : rows) {
+        for (QString& cell : row) {
+            cell = printable(cell);
+        }
+    }
+    for (QStringList& rowNotes : notes) {
+        for (QString& note : rowNotes) {
+            note = printable(note);
+        }
+    }
     QVector<int> widths(header.size());
     for (int c = 0; c < header.size(); ++c) {
         widths[c] = header[c].size();
@@ -84,14 +97,6 @@ QString table(const QStringList& header, const QList<QStringList>& rows,
     return text;
 }
 
-QString csvField(const QString& value)
-{
-    if (!value.contains(QRegularExpression("[\",\\n\\r]"))) {
-        return value;
-    }
-    return '"' + QString(value).replace('"', "\"\"") + '"';
-}
-
 bool readEntries(const oxlenpay::Journal::Filter& filter, QVector<JournalEntry>* entries,
                  QString* path, QString* error)
 {
@@ -116,7 +121,7 @@ QString whatToCheck(const JournalEntry& entry)
         return "under way, or its till died: `oxlenpay-till recover` finishes it";
     }
     if (entry.paymentId.isEmpty()) {
-        return "find the transaction " + entry.id +
+        return "find the transaction " + shellQuoted(entry.id) +
                " at the provider; then `oxlenpay-till journal resolve`";
     }
     if (entry.state == State::Unknown) {
@@ -128,8 +133,8 @@ QString whatToCheck(const JournalEntry& entry)
         return "whether the refund of " + formatAmount(entry.amount) + " reached " + payment +
                "; then `oxlenpay-till journal resolve`";
     }
-    return "the status of " + payment + " (`oxlenpay-till status --rrn " + entry.paymentId +
-           "`); then `oxlenpay-till journal resolve`";
+    return "the status of " + payment + " (`oxlenpay-till status --rrn " +
+           shellQuoted(entry.paymentId) + "`); then `oxlenpay-till journal resolve`";
 }
 
 qint64 durationMs(const JournalEntry& entry)
@@ -189,21 +194,25 @@ bool journalListing(const JournalQuery& query, Outcome* outcome, QString* error)
                              entry.id};
         QStringList entryNotes;
         if (!entry.providerText.isEmpty()) {
-            entryNotes << "provider: " + entry.providerText;
+            entryNotes << "provider: " + oxlenpay::messages::capped(entry.providerText);
         }
         if (entry.state == JournalEntry::State::Resolved) {
             entryNotes << QString("resolved %1: %2").arg(localTime(entry.resolved), entry.note);
         }
         notes << entryNotes;
         QStringList fields;
+        for (const QString& field : {entry.id, entry.created.toString(Qt::ISODateWithMs),
+                                     JournalEntry::operationName(entry.operation)}) {
+            fields << csvCell(field);
+        }
+        fields << csvCell(formatAmount(entry.amount), true)
+               << csvCell(QString::number(entry.currency), true);
         for (const QString& field :
-             {entry.id, entry.created.toString(Qt::ISODateWithMs),
-              JournalEntry::operationName(entry.operation), formatAmount(entry.amount),
-              QString::number(entry.currency), entry.paymentId,
-              JournalEntry::stateName(entry.state), entry.providerStatus, entry.messageKey,
-              entry.providerText, entry.changed.toString(Qt::ISODateWithMs), entry.note,
+             {entry.paymentId, JournalEntry::stateName(entry.state), entry.providerStatus,
+              entry.messageKey, oxlenpay::messages::capped(entry.providerText),
+              entry.changed.toString(Qt::ISODateWithMs), entry.note,
               entry.resolved.isValid() ? entry.resolved.toString(Qt::ISODateWithMs) : QString()}) {
-            fields << csvField(field);
+            fields << csvCell(field);
         }
         csv += fields.join(',') + '\n';
     }

@@ -5,6 +5,7 @@
 #include "demo.h"
 #include "journalview.h"
 #include "pluginhost.h"
+#include "printable.h"
 #include "restclient.h"
 #include "settings.h"
 #include "tillcommandline.h"
@@ -31,7 +32,7 @@ enum ExitStatus { Done = 0, Refused = 1, BadUsage = 2, NoPlugin = 3, IoFailure =
 
 int fail(int status, const QString& message)
 {
-    std::fprintf(stderr, "oxlenpay-till: %s\n", message.toUtf8().constData());
+    std::fprintf(stderr, "oxlenpay-till: %s\n", till::printable(message).toUtf8().constData());
     return status;
 }
 
@@ -56,12 +57,13 @@ void addSettings(const till::TillCommand& command, till::Outcome* outcome)
 
 int print(const till::Outcome& outcome, bool json)
 {
+    // Text from the provider or a journal row is shown, never acted on by the terminal.
     const QByteArray text = json ? QJsonDocument(outcome.json()).toJson(QJsonDocument::Indented)
-                                 : outcome.receipt().toUtf8();
+                                 : till::printablePage(outcome.receipt()).toUtf8();
     // An answer that cannot be written (a full disk under `> file`) must not look delivered:
-    // the payment id would be lost with it.
-    if (std::fputs(text.constData(), stdout) < 0 || std::fflush(stdout) != 0 ||
-        std::ferror(stdout)) {
+    // the payment id would be lost with it. Written by its length: nothing cuts it short.
+    if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||
+        std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "oxlenpay-till: cannot write the answer to standard output\n");
         return IoFailure;
     }
@@ -123,12 +125,13 @@ int checkConfig(const till::TillCommand& command)
     int mistakes = 0, warnings = 0;
     for (const till::ConfigFinding& finding : findings) {
         const bool good = finding.text.startsWith("online: the host answers");
-        mistakes += !finding.warning && !good;
+        mistakes += !finding.warning && !finding.note && !good;
         warnings += finding.warning;
         const QString where =
             finding.line > 0 ? QString("%1:%2").arg(path).arg(finding.line) : path;
-        std::printf("%s: %s%s\n", where.toUtf8().constData(), finding.warning ? "warning: " : "",
-                    finding.text.toUtf8().constData());
+        std::printf("%s: %s%s\n", till::printable(where).toUtf8().constData(),
+                    finding.warning ? "warning: " : "",
+                    till::printable(finding.text).toUtf8().constData());
     }
     if (mistakes == 0 && warnings == 0) {
         std::printf("%s: no mistakes found\n", path.toUtf8().constData());
@@ -237,7 +240,9 @@ int main(int argc, char* argv[])
     }
     if (command.name == "recover") {
         if (!till::recoverJournal(host.object(), &outcome, &error)) {
-            return fail(BadUsage, error);
+            // A journal that is there and cannot be worked on is the disk's or the rights'
+            // fault, not the command's.
+            return fail(till::journalPath().isEmpty() ? BadUsage : IoFailure, error);
         }
     } else if (command.name == "sale") {
         QString token = command.token;

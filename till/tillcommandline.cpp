@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QUrl>
 
 namespace till {
 
@@ -259,6 +260,13 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
         } else if (option == "--rrn") {
             command->rrn = text;
         } else if (option == "--qr") {
+            // The receipt link a customer opens: a web address, nothing a phone would run.
+            const QUrl link(text, QUrl::StrictMode);
+            if (!link.isValid() || (link.scheme() != "https" && link.scheme() != "http") ||
+                link.host().isEmpty()) {
+                *error = QString("the fiscal link \"%1\" is not an http(s) address").arg(text);
+                return false;
+            }
             command->qr = text;
         } else if (option == "--currency") {
             bool ok = false;

@@ -3,6 +3,8 @@
 #include "amount.h"
 #include "config.h"
 #include "journal.h"
+#include "journalplace.h"
+#include "printable.h"
 #include "processidentity.h"
 #include "settings.h"
 
@@ -60,9 +62,14 @@ QString journalPath()
     Config* config = Singleton<Config>::instance;
     config->loadFile(oxlenpay::settings::ConfigPath, QString());
     const QString configured =
-        config->getString(oxlenpay::settings::Journal, oxlenpay::settings::DefaultJournal)
+        config->getString(oxlenpay::settings::Journal, oxlenpay::settings::JournalNotConfigured)
             .trimmed();
-    return configured; // as written, like the plug-in
+    // Found the way the plug-in finds it: the first place holding a journal, else the place a
+    // sale would make one at.
+    const oxlenpay::JournalPlace place = oxlenpay::JournalPlace::ofHost(configured);
+    QString problem;
+    const QString found = place.resolve(false, &problem);
+    return found.isEmpty() ? place.placeForNew(&problem) : found;
 }
 
 bool journalOwnedByMe(QString* error)
@@ -210,8 +217,8 @@ bool recoverJournal(QObject* plugin, Outcome* outcome, QString* error)
                                       : "payment " + item.value("paymentId").toString();
         if (after == "attention") {
             line += "\n    needs a person: check with the provider: " + reference +
-                    "\n    then: oxlenpay-till journal resolve " + item.value("id").toString() +
-                    " --note \"what was found\"";
+                    "\n    then: oxlenpay-till journal resolve " +
+                    shellQuoted(item.value("id").toString()) + " --note \"what was found\"";
         } else if (after == "unknown") {
             line += "\n    recovery goes on with it: " + reference;
         }

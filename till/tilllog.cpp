@@ -1,5 +1,7 @@
 #include "tilllog.h"
 
+#include "printable.h"
+
 #include <QDateTime>
 
 #include <cstdio>
@@ -31,7 +33,7 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
     const QDateTime now = QDateTime::currentDateTime();
     const QString time = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
     std::fprintf(stderr, "%s %s %s: %s\n", time.toUtf8().constData(), level,
-                 context.category ? context.category : "", text.toUtf8().constData());
+                 context.category ? context.category : "", printable(text).toUtf8().constData());
     std::fflush(stderr);
 }
 

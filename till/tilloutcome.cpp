@@ -1,12 +1,14 @@
 #include "tilloutcome.h"
 
 #include "amount.h"
+#include "messages.h"
+#include "printable.h"
 
 namespace till {
 
 QString receiptLine(const QString& label, const QString& value)
 {
-    return QString("  %1 %2\n").arg(label.leftJustified(24, ' '), value);
+    return QString("  %1 %2\n").arg(label.leftJustified(24, ' '), printable(value));
 }
 
 namespace {
@@ -144,7 +146,7 @@ QString Outcome::receipt() const
         text += line("Payment id", knownPaymentId());
     }
     if (!answer.getMessage().isEmpty()) {
-        text += line("Message", answer.getMessage().ru());
+        text += line("Message", oxlenpay::messages::capped(answer.getMessage().ru()));
     }
     if (answer.getCode() != 0) {
         text += line("Code", QString::number(answer.getCode()));

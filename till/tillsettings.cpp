@@ -1,6 +1,7 @@
 #include "tillsettings.h"
 
 #include "config.h"
+#include "journalplace.h"
 #include "settings.h"
 #include "tilloutcome.h"
 
@@ -71,8 +72,14 @@ EffectiveSettings EffectiveSettings::read(const Config& config, const QString& c
     v[shortKey(s::PayDuration)] = integer(s::PayDuration, s::DefaultPayDurationMs);
     v[shortKey(s::PaymentProvider)] = integer(s::PaymentProvider, s::DefaultPaymentProvider);
     v[shortKey(s::ReverseUnknown)] = integer(s::ReverseUnknown, s::DefaultReverseUnknown);
-    const QString journal = config.getString(s::Journal, s::DefaultJournal).trimmed();
-    v[shortKey(s::Journal)] = journal.isEmpty() ? QString("(off)") : journal;
+    const oxlenpay::JournalPlace place = oxlenpay::JournalPlace::ofHost(
+        config.getString(s::Journal, s::JournalNotConfigured).trimmed());
+    QString problem;
+    QString journal = place.resolve(false, &problem);
+    journal = journal.isEmpty() ? place.placeForNew(&problem) : journal;
+    v[shortKey(s::Journal)] = place.isOff()       ? QString("(off)")
+                              : journal.isEmpty() ? QString("(no place: %1)").arg(problem)
+                                                  : journal;
     const int days = integer(s::JournalDays, s::DefaultJournalDays);
     v[shortKey(s::JournalDays)] = days < 1 ? s::DefaultJournalDays : days;
     if (days < 1) {

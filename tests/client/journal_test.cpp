@@ -161,6 +161,9 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
          ""},
         {"a sale whose answer is lost", sale, Operation::Sale, {ScriptedReply::lost()},
          State::Attention, "requestUploadedButAborted", ""},
+        {"a sale whose payment id would steer a terminal", sale, Operation::Sale,
+         {json(answer("SUCCESS", "pay-1\x1b[2J\u202e"))}, State::Attention,
+         "requestIncorrectAnswer", ""},
         {"a sale pending to the end, closed out", sale, Operation::Sale,
          pendingThen(json(answer("REVERSED"))), State::Reversed, "paymentReversed", "pay-1"},
         {"a sale whose close-out is refused", sale, Operation::Sale,
@@ -225,7 +228,7 @@ TEST_F(JournalTest, NothingIsSentWhenTheJournalCannotBeWritten)
     const QList<Case> cases = {
         {"a missing directory", [](const QString&) { return "/none/j.sqlite"; },
          "cannot open the file"},
-        {"a directory", [](const QString&) { return "/"; }, "cannot"},
+        {"a directory", [](const QString&) { return "/"; }, "is not a regular file"},
         {"a file that is not a database",
          [](const QString& root) {
              QFile file(root + "/garbage.sqlite");

@@ -143,6 +143,31 @@ TEST_F(OperationsTest, FiscalRefusals)
     EXPECT_EQ(transport.sent().size(), 3) << "no status request after a lost answer";
     EXPECT_EQ(log.of("oxlenpay").last(),
               "ERROR Передача фискальной ссылки по платежу pay-7 не подтверждена");
+
+    // An answer about another payment confirms nothing, and is not polled.
+    transport.script({ScriptedReply::json(answer("SUCCESS", "pay-other"))});
+    EXPECT_FALSE(client.sendOfdData("pay-7", "url"));
+    EXPECT_EQ(transport.sent().size(), 4);
+}
+
+TEST_F(OperationsTest, AUserIdThatWouldEndItsHeaderSendsNothing)
+{
+    for (const QString& userId : {QString("user\r\nX-Injected: 1"), QString("user\n"),
+                                  QString("user\x7f"), QString("user") + QChar(0x85)}) {
+        SCOPED_TRACE(userId.toStdString());
+        client.merchantServiceUserId = userId;
+        const int sentBefore = transport.sent().size();
+        const Interface::RequestResult sale = client.payment(request);
+        EXPECT_FALSE(sale.success);
+        EXPECT_EQ(sale.message.key(), "settingsInvalidHeader");
+        EXPECT_FALSE(client.reversal(request).success);
+        EXPECT_FALSE(client.sendOfdData("pay-1", "url"));
+        QVector<Interface::RecoveredEntry> recovered;
+        QString error;
+        EXPECT_FALSE(client.recoverJournal(&recovered, &error));
+        EXPECT_EQ(transport.sent().size(), sentBefore) << "nothing left the till";
+        EXPECT_FALSE(QFile::exists(journalFile())) << "no journal row";
+    }
 }
 
 // A host's double of waitForStatus decides an operation's own wait: its result is read by

@@ -1,6 +1,8 @@
 // The wait for a final status and the close-out of a sale left open, in virtual time.
 #include "clientfixture.h"
 
+#include "lastoperation.h"
+
 #include "paymentprocessingrequest.h"
 
 #include <optional>
@@ -252,6 +254,14 @@ const SaleCase SaleCases[] = {
      0,
      "pay-1",
      0},
+    {"a last poll whose answer was lost without a close-out is an incorrect answer",
+     {ScriptedReply::json(answer("PENDING")), {ScriptedReply::lost()}},
+     false,
+     "requestIncorrectAnswer",
+     6,
+     0,
+     "pay-1",
+     0},
 };
 
 TEST_F(PollingTest, HowASaleEnds)
@@ -288,6 +298,22 @@ TEST_F(PollingTest, HowASaleEnds)
         }
         log.clear();
     }
+}
+
+TEST_F(PollingTest, AFailedCloseOutWithoutAJournalSaysAPersonChecksThePayment)
+{
+    makeClient("[OxlenPay]\nmerchantServiceId = 5001\nfrequency = 20\npayDuration = 100\n"
+               "journal =\n");
+    play({ScriptedReply::json(answer("PENDING")),
+          {ScriptedReply::json(answer("PENDING"))},
+          ScriptedReply::json({{"error_code", 1012}, {"error_message", "wrong state"}})});
+    const auto result = client.payment(request);
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.message.key(), "paymentCloseOutFailedNoJournal");
+    EXPECT_TRUE(result.message.ru().contains("pay-1"));
+    EXPECT_STREQ(oxlenpay::LastOperation::settlementName(client.lastOperation().settlement),
+                 "unknown")
+        << "nothing will cancel it by itself";
 }
 
 TEST_F(PollingTest, CloseOutIsLoggedAndNamesThePayment)

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -362,6 +364,94 @@ TEST(Journal, FilesNothingCanChangeAreRefusedBeforeSqliteMapsThem)
         EXPECT_TRUE(journal.errorString().contains(c.named)) << journal.errorString().toStdString();
         QProcess::execute("chattr", {QString(c.flag).replace('+', '-'), c.file});
         EXPECT_TRUE(journal.open(path)) << journal.errorString().toStdString();
+    }
+}
+
+// Another local user must not steer where a writer's rows go. Files that seem another's
+// are really another's when the tests run as root (as CI does); otherwise their mode alone
+// is what gives them away.
+TEST(Journal, NoOtherUserCanSteerTheJournal)
+{
+    const bool root = ::geteuid() == 0;
+    const auto foreign = [root](const QString& path, mode_t mode) {
+        ::chmod(QFile::encodeName(path).constData(), mode);
+        if (root) {
+            EXPECT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        }
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const QString& folder, const QString& path)> plant;
+        const char* refusal; // empty: the journal opens
+    };
+    const QList<Case> cases = {
+        {"a journal of our own", [](const QString&, const QString&) {}, ""},
+        {"a dangling symbolic link",
+         [](const QString& folder, const QString& path) {
+             QFile::link(folder + "/elsewhere.sqlite", path);
+         },
+         "is a symbolic link"},
+        {"a symbolic link to one's own file",
+         [](const QString& folder, const QString& path) {
+             Journal own;
+             EXPECT_TRUE(own.open(folder + "/own.sqlite"));
+             own.close();
+             QFile::link(folder + "/own.sqlite", path);
+         },
+         "is a symbolic link"},
+        {"another's log, writable by all",
+         [&](const QString&, const QString& path) {
+             QFile wal(path + "-wal");
+             EXPECT_TRUE(wal.open(QIODevice::WriteOnly));
+             wal.close();
+             foreign(path + "-wal", 0666);
+         },
+         "-wal"},
+        {"another's owner folder",
+         [&](const QString&, const QString& path) {
+             QDir().mkpath(path + ".owners");
+             foreign(path + ".owners", 0777);
+         },
+         ".owners"},
+        {"a folder others can write to",
+         [](const QString& folder, const QString&) {
+             ::chmod(QFile::encodeName(folder).constData(), 0777);
+         },
+         "can be written by other users"},
+        {"a sticky folder others can write to",
+         [](const QString& folder, const QString&) {
+             ::chmod(QFile::encodeName(folder).constData(), 01777);
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("shop");
+        const QString path = folder + "/journal.sqlite";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        c.plant(folder, path);
+        Journal journal;
+        const bool opened = journal.open(path);
+        if (QString(c.refusal).isEmpty()) {
+            EXPECT_TRUE(opened) << journal.errorString().toStdString();
+            continue;
+        }
+        EXPECT_FALSE(opened);
+        EXPECT_TRUE(journal.errorString().contains(c.refusal))
+            << journal.errorString().toStdString();
+        EXPECT_FALSE(QFile::exists(folder + "/elsewhere.sqlite")) << "nothing made through a link";
+        // The carry-over of a vanished journal opens through the same checks.
+        Journal writer;
+        const QString moved = dir.filePath("moved/journal.sqlite");
+        ASSERT_TRUE(QDir().mkpath(dir.filePath("moved")) && writer.open(moved));
+        JournalEntry row = entry("kept", State::Waiting);
+        ASSERT_TRUE(writer.record(&row));
+        ASSERT_TRUE(QDir(dir.filePath("moved")).removeRecursively());
+        ASSERT_TRUE(QDir().mkpath(dir.filePath("moved")));
+        ::chmod(QFile::encodeName(dir.filePath("moved")).constData(), 0777);
+        EXPECT_FALSE(writer.keepInPlace()) << "not carried into a folder others can write to";
     }
 }
 

@@ -57,6 +57,9 @@ TEST(ConfigCheck, EachMistakeIsNamedWithItsLine)
         {"a path naming a host", "path = //evil.example/api\n",
          {"7: path = //evil.example/api names a host of its own: the plug-in refuses it; give only the path, such as /api/quindo-pay/merchant"}},
         {"a line that is no setting", "timeout\n", {"7: \"timeout\" is not a \"key = value\" line"}},
+        {"a user id that would end its header", "merchantServiceUserId = user\x1b[2Jx\n",
+         {"7: warning: merchantServiceUserId is set again (first on line 5): the last one wins",
+          "7: merchantServiceUserId holds a control character: the plug-in sends nothing with it, since it would end the Authorization header"}},
         {"keys in another section", "[Other]\ntimeout = 1\n",
          {"8: timeout is outside [OxlenPay] and is not read"}},
     };

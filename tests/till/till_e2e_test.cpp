@@ -109,8 +109,8 @@ TEST_F(TillEndToEnd, MoneyIsNeverReportedDoneWhenItIsNot)
          {"refund", "--rrn", "RRN", "--amount", "20.00", "--original", "15.00"},
          4, "unknown", "partialReversalOutcomeUnknown", "PARTIAL_CANCELLED", 500, false},
         {"a fiscal link whose answer is lost", {{"fiscal", "lost"}},
-         {"fiscal", "--rrn", "RRN", "--qr", ""},
-         1, "declined", "", "PARTIAL_CANCELLED", 500, false},
+         {"fiscal", "--rrn", "RRN", "--qr", "https://ofd.example/q"},
+         1, "declined", "", "PARTIAL_CANCELLED", 500, true},
         {"status polls that keep failing", {{"status", "http-500"}},
          {"sale", "--amount", "3.00", "--token", "pending"},
          1, "declined", "paymentReversed", "REVERSED", 300, false},
@@ -313,6 +313,9 @@ TEST_F(TillEndToEnd, BadUsageExitsWithTwo)
         {"teleport"},
         {"refund", "--rrn", "x", "--amount", "1"},
         {"sale", "--amount", "1", "--token", "t", "--currency", "dollars"},
+        {"fiscal", "--rrn", "x", "--qr", "javascript:alert(1)"},
+        {"fiscal", "--rrn", "x", "--qr", "file:///etc/passwd"},
+        {"fiscal", "--rrn", "x", "--qr", ""},
     };
     const int before = ledger().size();
     for (const QStringList& arguments : mistakes) {

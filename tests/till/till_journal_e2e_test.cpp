@@ -374,3 +374,63 @@ TEST_F(TillJournal, TheReportNamesACancelThatEndedUnknownAndDidNotHappen)
     EXPECT_TRUE(till({"journal", "report"}, config)
                     .out.contains("Ended unknown for the host, settled later: 1"));
 }
+
+// Text from the provider or a journal row is shown, never acted on: no control byte but the
+// layout's own line breaks, every row listed, no spreadsheet formula, long texts capped.
+TEST_F(TillJournal, HostileTextsAreShownNeverActedOn)
+{
+    const QString config = writeConfig("hostile.conf", "");
+    const QList<QPair<QString, QString>> texts = {
+        {"escape", "\x1b[2J\x1b[32mResult APPROVED\x1b[0m"},
+        {"nul", QString::fromUtf8("before\0after", 12)},
+        {"line breaks", "one\r\ntwo\rthree"},
+        {"bidi", QString::fromUtf8("\u202egnp.exe \u2066x\u2069")},
+        {"formula", "=1+2"},
+        {"command", "$(id>/tmp/x)"},
+        {"huge", QString(900 * 1024, 'x')},
+    };
+    {
+        oxlenpay::Journal file;
+        ASSERT_TRUE(file.open(journalPath("hostile.conf"))) << file.errorString().toStdString();
+        for (const auto& [name, text] : texts) {
+            oxlenpay::JournalEntry row;
+            row.id = "hostile-" + QString(name).replace(' ', '-');
+            row.operation = oxlenpay::JournalEntry::Operation::Sale;
+            row.paymentId = text.left(64);
+            row.amount = 100;
+            row.state = oxlenpay::JournalEntry::State::Attention;
+            row.messageKey = "undefined";
+            row.providerText = text;
+            ASSERT_TRUE(file.record(&row));
+        }
+    }
+    for (const QStringList& command : {QStringList{"journal"}, QStringList{"journal", "--csv"},
+                                       QStringList{"journal", "report"}}) {
+        SCOPED_TRACE(command.join(' ').toStdString());
+        QProcess process;
+        process.start(TILL_EXECUTABLE, QStringList{"--config", config} + command);
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0);
+        const QByteArray out = process.readAllStandardOutput();
+        for (const char byte : out) {
+            ASSERT_TRUE(byte == '\n' || (uchar(byte) >= 0x20 && uchar(byte) != 0x7F))
+                << "control byte " << int(byte);
+        }
+        EXPECT_FALSE(out.contains("\xe2\x80\xae")) << "no bidi override";
+        EXPECT_LT(out.size(), 200 * 1024) << "the 900 KB text is capped";
+        for (const auto& [name, text] : texts) {
+            EXPECT_TRUE(out.contains(("hostile-" + QString(name).replace(' ', '-')).toUtf8()))
+                << name.toStdString() << ": every row is listed";
+        }
+        if (command.contains("--csv")) {
+            for (const QByteArray& line : out.split('\n')) {
+                for (const QByteArray& cell : line.split(',')) {
+                    const QByteArray bare = cell.startsWith('"') ? cell.mid(1) : cell;
+                    EXPECT_FALSE(bare.startsWith('=') || bare.startsWith('+') ||
+                                 bare.startsWith('@'))
+                        << "a formula cell: " << cell.left(40).toStdString();
+                }
+            }
+        }
+    }
+}
