@@ -1,5 +1,7 @@
 #include "faultqueue.h"
 #include "merchantapi.h"
+#include "sandboxserver.h"
+#include "sandboxstate.h"
 #include "scenario.h"
 
 #include <QCryptographicHash>
@@ -9,6 +11,11 @@
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -269,6 +276,42 @@ TEST_F(MerchantApiTest, InjectedFaultsHitTheNextRequestOfTheirOperation)
     EXPECT_TRUE(poll(id).contains("payment_id"));
 }
 
+TEST_F(MerchantApiTest, AFailedPollDeclinesOnlyAPendingPaymentAndSaysSoInTheLedger)
+{
+    const QString settled = settledSale();
+    const QString pending = sale("pending", "t-pending").value("payment_id").toString();
+    for (const QString& id : {settled, pending}) {
+        ASSERT_TRUE(api.injectFault("status", WireFault::Failed));
+        const QString answered = poll(id).value("payment_status").toString();
+        QString inLedger;
+        for (const QJsonValue& payment : api.ledgerJson().value("payments").toArray()) {
+            if (payment.toObject().value("payment_id").toString() == id) {
+                inLedger = payment.toObject().value("payment_status").toString();
+            }
+        }
+        EXPECT_EQ(answered, id == settled ? "SUCCESS" : "FAILED");
+        EXPECT_EQ(answered, inLedger) << "the answer and the ledger agree";
+    }
+}
+
+TEST(SandboxState, TokensAreMaskedInTheRequestLogWhateverTheBody)
+{
+    struct Case {
+        QByteArray body;
+        QByteArray shown;
+    };
+    const QList<Case> cases = {
+        {R"({"amount":1,"otp_data":"tok-1"})", R"({"amount":1,"otp_data":"***"})"},
+        {R"([{"otp_data":"tok-1","api_key":"k"}])", R"([{"otp_data":"***","api_key":"***"}])"},
+        {R"({"otp_data":"tok-1", "amount":)", R"({"otp_data":"***", "amount":)"},
+        {R"({"otp_data":"tok-1)", R"({"otp_data":"***")"},
+        {"not json at all", "not json at all"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sandbox::maskedBody(c.body), c.shown) << c.body.toStdString();
+    }
+}
+
 TEST_F(MerchantApiTest, ControlApiApprovesAndDeclinesPendingPayments)
 {
     const QString a = sale("pending", "a").value("payment_id").toString();
@@ -338,6 +381,7 @@ TEST_F(MerchantApiTest, ControlApiServesTheDashboardAndWhatItShows)
         EXPECT_EQ(page.status, 200) << file;
         EXPECT_FALSE(page.body.isEmpty()) << file;
         EXPECT_FALSE(page.contentType.startsWith("application/json")) << file;
+        EXPECT_TRUE(page.noFraming) << file << ": no other site shows it in a frame";
     }
     EXPECT_TRUE(api.handle({"GET", "/_sandbox/", {}, {}}).body.contains("/_sandbox/dashboard.js"));
 
@@ -446,6 +490,52 @@ TEST(ControlApiSite, RequestsFromAnotherSiteAreRefused)
     }
     EXPECT_TRUE(isControlPath("/_sandbox/faults?x=1"));
     EXPECT_FALSE(isControlPath("/_sandboxes"));
+}
+
+// One raw request to a plain-HTTP sandbox on loopback: what comes back.
+QByteArray rawExchange(quint16 port, const QByteArray& request)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QByteArray answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.constData(), size_t(request.size()), 0) == request.size()) {
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
+            answer.append(buffer, int(got));
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST(SandboxServerTest, TwoHostsOrTwoOriginsAreRefusedAndTheDashboardIsNeverFramed)
+{
+    sandbox::SandboxOptions options;
+    options.logRequests = false;
+    sandbox::SandboxServer server(options);
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(server.port()) + "\r\n";
+    const QByteArray page = rawExchange(server.port(), "GET /_sandbox/ HTTP/1.1\r\n" + host +
+                                                           "Connection: close\r\n\r\n");
+    EXPECT_TRUE(page.startsWith("HTTP/1.1 200")) << page.left(80).toStdString();
+    EXPECT_TRUE(page.contains("X-Frame-Options: DENY\r\n"));
+    EXPECT_TRUE(page.contains("Content-Security-Policy: frame-ancestors 'none'\r\n"));
+    for (const QByteArray& doubled :
+         {host + "Host: evil.example\r\n",
+          host + "Origin: http://127.0.0.1\r\nOrigin: http://evil.example\r\n"}) {
+        const QByteArray refused =
+            rawExchange(server.port(), "GET /_sandbox/ledger HTTP/1.1\r\n" + doubled +
+                                           "Connection: close\r\n\r\n");
+        EXPECT_TRUE(refused.startsWith("HTTP/1.1 400")) << refused.left(80).toStdString();
+        EXPECT_TRUE(refused.contains("more than one Host or Origin header"));
+    }
+    server.stop();
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDir>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tilltest {
@@ -117,6 +118,10 @@ TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
         {"a key set twice", "timeout = 2000\n", owner, {}, 1, "set again"},
         {"the example's secret", "merchantSecretKey = change-me\n", owner, {}, 2, "placeholder"},
         {"readable by others", "", open, {}, 1, "readable by other users"},
+        {"changeable by others", "", owner | QFile::WriteOther, {}, 1,
+         "other users can change it"},
+        {"a user id that ends its header", "merchantServiceUserId = a\x1b[2Jb\n", owner, {}, 2,
+         "control character"},
         {"online, right secret", "", owner, {"--online"}, 0, "signature is accepted"},
         {"online, wrong secret", "merchantSecretKey = wrong\n", owner, {"--online"}, 2,
          "refused the signature"},
@@ -140,6 +145,49 @@ TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
         EXPECT_EQ(run.exitCode, c.exitCode) << run.out.toStdString();
         EXPECT_TRUE(run.out.contains(c.says)) << run.out.toStdString();
     }
+}
+
+TEST_F(Support, EveryProcessFindsOneJournalWithoutAJournalLine)
+{
+    // The first place (beside the host's configuration) is not there on a test machine: the
+    // journals go to the state folders, both made here, which is a mistake.
+    const QString state = directory->filePath("state"), home = directory->filePath("home");
+    qputenv("XDG_STATE_HOME", state.toUtf8());
+    qputenv("HOME", home.toUtf8());
+    const QString config = directory->filePath("placeless.conf");
+    QFile file(config);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("[OxlenPay]\nhost = " + root.toUtf8() +
+               "\nmerchantId = till-01\nmerchantServiceId = 5001\n"
+               "merchantServiceUserId = merchant-user\nmerchantSecretKey = sandbox-secret\n"
+               "frequency = 1000\npayDuration = 10000\ntimeout = 3000\n");
+    file.close();
+    QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
+    ASSERT_TRUE(QDir().mkpath(state)); // the state folder's own folder is the user's
+    const QString inState = state + "/oxlenpay/journal.sqlite";
+    const QString inHome = home + "/.local/state/oxlenpay/journal.sqlite";
+
+    // A sale makes the journal at the first place it can; every command then finds it.
+    EXPECT_EQ(till({"sale", "--amount", "1.00", "--token", "instant"}, config).exitCode, 0);
+    EXPECT_TRUE(QFile::exists(inState));
+    EXPECT_TRUE(till({"info"}, config).out.contains(inState.toUtf8()));
+    const TillRun one = till({"check-config", config});
+    EXPECT_TRUE(one.out.contains(("journal in use: " + inState).toUtf8())) << one.out.toStdString();
+    EXPECT_TRUE(one.out.contains("not beside the configuration")) << "a fallback is warned of";
+
+    // A second journal is a mistake naming both.
+    QDir().mkpath(QFileInfo(inHome).absolutePath());
+    QFile::copy(inState, inHome);
+    const TillRun two = till({"check-config", config});
+    EXPECT_EQ(two.exitCode, 2) << two.out.toStdString();
+    EXPECT_TRUE(two.out.contains((inState + " and " + inHome).toUtf8())) << two.out.toStdString();
+    EXPECT_EQ(till({"recover"}, config).exitCode, 0) << "recover works on each";
+
+    // A journal recover cannot write is the disk's or the rights' fault: exit 5.
+    ::chmod(QFile::encodeName(QFileInfo(inState).absolutePath()).constData(), 0777);
+    EXPECT_EQ(till({"recover"}, config).exitCode, 5);
+    ::chmod(QFile::encodeName(QFileInfo(inState).absolutePath()).constData(), 0700);
+    qunsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(Support, TheTillKeepsSecretsAndReportsWhatItCannotWrite)

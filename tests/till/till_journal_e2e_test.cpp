@@ -26,7 +26,8 @@ protected:
                                                    directory->filePath("sandbox.pem")} +
                                            arguments);
         ASSERT_TRUE(process.waitForStarted(10000));
-        ASSERT_TRUE(waitUntil(inFlight)) << "the request reached the sandbox";
+        // Generous: a till under the sanitizers on a loaded machine starts slowly.
+        ASSERT_TRUE(waitUntil(inFlight, 60000)) << "the request reached the sandbox";
         ::kill(pid_t(process.processId()), SIGKILL);
         ASSERT_TRUE(process.waitForFinished(10000));
         EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
@@ -113,7 +114,8 @@ TEST_F(TillJournal, AKilledSaleIsReversedByTheNextTill)
 
 TEST_F(TillJournal, AKilledPartialRefundWaitsForAPerson)
 {
-    const QString config = writeConfig("partial.conf", "frequency = 200\npayDuration = 60000\n");
+    const QString config =
+        writeConfig("partial.conf", "frequency = 200\npayDuration = 60000\ntimeout = 10000\n");
     const QString paid = sale("instant", "15.00");
     injectFault("partial", "slow", 1); // carried out, answered seconds later
     killWhen({"refund", "--rrn", paid, "--amount", "5.00", "--original", "15.00"}, config,
@@ -245,7 +247,8 @@ TEST_F(TillJournal, AFailedCloseOutIsFinishedByRecover)
 
 TEST_F(TillJournal, ThreeRecoveriesAtOnceSendOneReversalPerPayment)
 {
-    const QString config = writeConfig("race.conf", "frequency = 200\npayDuration = 60000\n");
+    const QString config =
+        writeConfig("race.conf", "frequency = 200\npayDuration = 60000\ntimeout = 10000\n");
     QStringList payments;
     for (int i = 0; i < 3; ++i) {
         payments << deadSale(config);
