@@ -146,7 +146,28 @@ qint64 durationMs(const JournalEntry& entry)
 
 bool parseTime(const QString& text, bool endOfDay, QDateTime* time, QString* error)
 {
-    const QString trimmed = text.trimmed();
+    const QString trimmed = text.trimmed().toLower();
+    const QDate today = QDate::currentDate();
+    if (trimmed == "today" || trimmed == "yesterday") {
+        const QDate day = trimmed == "today" ? today : today.addDays(-1);
+        *time = (endOfDay ? day.addDays(1) : day).startOfDay();
+        return true;
+    }
+    static const QRegularExpression back("^-(\\d{1,6})([smhd])$");
+    const QRegularExpressionMatch ago = back.match(trimmed);
+    if (ago.hasMatch()) {
+        const qint64 unit = ago.captured(2) == "s"   ? 1
+                            : ago.captured(2) == "m" ? 60
+                            : ago.captured(2) == "h" ? 3600
+                                                     : 86400;
+        *time = QDateTime::currentDateTime().addSecs(-ago.captured(1).toLongLong() * unit);
+        return true;
+    }
+    const QTime clock = QTime::fromString(trimmed, trimmed.size() == 5 ? "HH:mm" : "HH:mm:ss");
+    if (clock.isValid() && (trimmed.size() == 5 || trimmed.size() == 8)) {
+        *time = QDateTime(today, clock);
+        return true;
+    }
     const QDate date = QDate::fromString(trimmed, Qt::ISODate);
     if (date.isValid() && trimmed.size() == 10) {
         *time = (endOfDay ? date.addDays(1) : date).startOfDay();
@@ -154,12 +175,46 @@ bool parseTime(const QString& text, bool endOfDay, QDateTime* time, QString* err
     }
     QDateTime parsed = QDateTime::fromString(QString(trimmed).replace(' ', 'T'), Qt::ISODateWithMs);
     if (!parsed.isValid()) {
-        *error = QString("\"%1\" is not an ISO-8601 date or time such as 2026-12-08 or "
-                         "2026-12-08T14:30")
+        *error = QString("\"%1\" is no time: give 2026-12-08, 2026-12-08T14:30, 09:00, today, "
+                         "yesterday or -2h (s, m, h, d)")
                      .arg(text);
         return false;
     }
     *time = parsed;
+    return true;
+}
+
+bool expandIdPrefix(const QString& prefix, QString* id, QString* error)
+{
+    *id = prefix;
+    if (prefix.size() < MinIdPrefix) {
+        return true; // taken as a whole id
+    }
+    QVector<JournalEntry> entries;
+    QString path;
+    if (!readEntries(oxlenpay::Journal::Filter(), &entries, &path, error)) {
+        return false;
+    }
+    QStringList matches;
+    for (const JournalEntry& entry : entries) {
+        if (entry.id == prefix) {
+            return true;
+        }
+        if (entry.id.startsWith(prefix)) {
+            matches << entry.id;
+        }
+    }
+    if (matches.size() > 1) {
+        *error =
+            QString("the id prefix %1 matches %2 entries: %3%4")
+                .arg(prefix)
+                .arg(matches.size())
+                .arg(QStringList(matches.mid(0, 10)).join(", "), matches.size() > 10 ? ", …" : "");
+        return false;
+    }
+    if (matches.size() == 1) {
+        *id = matches.first();
+    }
     return true;
 }
 
@@ -176,6 +231,12 @@ bool journalListing(const JournalQuery& query, Outcome* outcome, QString* error)
     QString path;
     if (!readEntries(query.filter, &entries, &path, error)) {
         return false;
+    }
+    if (query.amount >= 0) {
+        entries.erase(
+            std::remove_if(entries.begin(), entries.end(),
+                           [&](const JournalEntry& e) { return e.amount != query.amount; }),
+            entries.end());
     }
     outcome->operation = "journal";
     outcome->state = ResultState::Approved;

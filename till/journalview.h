@@ -9,7 +9,15 @@ namespace till {
 struct JournalQuery {
     oxlenpay::Journal::Filter filter;
     bool csv = false;
+    qint64 amount = -1; ///< only entries of this amount (hundredths); -1: any
 };
+
+/// The shortest id prefix `journal --id` and `journal resolve` take.
+constexpr int MinIdPrefix = 6;
+/// The whole id of the one entry whose id starts with `prefix` (at least MinIdPrefix
+/// characters; a shorter text is taken as a whole id). False, naming up to ten of them,
+/// when several match.
+bool expandIdPrefix(const QString& prefix, QString* id, QString* error);
 
 /// `journal`: the entries the query selects, newest first, as an aligned table (local times
 /// with their offset), CSV or JSON (UTC). False, with the reason, when the journal cannot be

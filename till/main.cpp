@@ -198,7 +198,11 @@ int main(int argc, char* argv[])
     }
     if (command.name == "journal" && command.resolve) {
         bool ioFailure = false;
-        if (!till::resolveEntry(command.resolvedId, command.note, &outcome, &error, &ioFailure)) {
+        QString id;
+        if (!till::expandIdPrefix(command.resolvedId, &id, &error)) {
+            return fail(BadUsage, error);
+        }
+        if (!till::resolveEntry(id, command.note, &outcome, &error, &ioFailure)) {
             return fail(ioFailure ? IoFailure : BadUsage, error);
         }
         return print(outcome, command.json);
@@ -206,7 +210,11 @@ int main(int argc, char* argv[])
     if (command.name == "journal") {
         till::JournalQuery query;
         query.filter.unsettledOnly = command.openOnly;
-        query.filter.id = command.entryId;
+        if (!command.entryId.isEmpty() &&
+            !till::expandIdPrefix(command.entryId, &query.filter.id, &error)) {
+            return fail(BadUsage, error);
+        }
+        query.amount = command.hasAmount ? command.amount : -1;
         query.filter.paymentId = command.paymentId;
         query.csv = command.csv;
         if ((!command.since.isEmpty() &&

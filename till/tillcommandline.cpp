@@ -30,7 +30,7 @@ const QHash<QString, CommandOptions>& optionTable()
         {"info", {{}, {}}},
         {"journal",
          {{},
-          {"--note", "--id", "--payment", "--since", "--until"},
+          {"--note", "--id", "--payment", "--since", "--until", "--amount"},
           {"--open", "--json", "--csv"}}},
         {"recover", {{}, {}, {"--json"}}},
         {"status", {{"--rrn"}, {}, {"--json"}}},
@@ -82,7 +82,9 @@ QString usage(const QString& command)
                "--open lists only the entries not settled: sending and waiting (under way), "
                "unknown (recovery works on it) and attention (a person must settle it).\n"
                "--id and --payment select an entry by its id or its payment id; --since and "
-               "--until take an ISO-8601 date or time (2026-12-08, 2026-12-08T14:30), local "
+               "--until take an ISO-8601 date or time (2026-12-08, 2026-12-08T14:30), a time "
+               "of today (09:00), today, yesterday, or a time back from now (-2h, -30m, "
+               "-45s, -1d), local "
                "unless it names its offset; times are shown local, with their offset (JSON and "
                "CSV: UTC).\n"
                "report covers today (local time) unless --since or --until say otherwise: what "

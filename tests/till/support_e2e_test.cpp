@@ -77,7 +77,20 @@ TEST_F(Support, EveryPaymentIsTracedFromReceiptToReport)
                   .toArray()
                   .size(),
               0);
-    EXPECT_EQ(till({"journal", "--since", "yesterday"}, config).exitCode, 2);
+    const auto entries = [&](const QStringList& filter) {
+        return till(QStringList{"--json", "journal"} + filter, config)
+            .json()
+            .value("entries")
+            .toArray();
+    };
+    const int all = entries({}).size();
+    EXPECT_EQ(entries({"--since", "yesterday"}).size(), all);
+    EXPECT_EQ(entries({"--since", "-1h"}).size(), all);
+    EXPECT_EQ(entries({"--until", "-1h"}).size(), 0);
+    EXPECT_EQ(entries({"--amount", "2.00"}).size(), all - 1) << "all but the cancel";
+    const QString whole = ofPaid.first().toObject().value("id").toString();
+    EXPECT_EQ(entries({"--id", whole.left(8)}).size(), 1) << "a unique prefix";
+    EXPECT_EQ(till({"journal", "--since", "25:00"}, config).exitCode, 2);
 
     // The day's report agrees with the ledger: every sale the sandbox saw, by outcome.
     const TillRun report = till({"--json", "journal", "report"}, config);
