@@ -1,7 +1,11 @@
 #include "tillstatus.h"
 
+#include "amount.h"
 #include "interface.h"
+#include "journal.h"
+#include "tilljournal.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 namespace till {
@@ -38,6 +42,29 @@ Outcome paymentStatus(const QString& paymentId)
         receipt += receiptLine("Error", QString("%1 %2").arg(result.errorCode).arg(text));
     } else {
         receipt += receiptLine("No answer", text.isEmpty() ? "the answer was lost" : text);
+    }
+    // What the journal knows of the payment, beside what the provider says.
+    oxlenpay::Journal journal;
+    QString path, problem;
+    QVector<oxlenpay::JournalEntry> rows;
+    oxlenpay::Journal::Filter ofPayment;
+    ofPayment.paymentId = paymentId;
+    if (!paymentId.isEmpty() &&
+        openJournal(&journal, oxlenpay::Journal::OpenMode::ReadOnly, &path, &problem) &&
+        journal.entries(&rows, ofPayment)) {
+        QJsonArray known;
+        for (const oxlenpay::JournalEntry& row : rows) {
+            const QString operation = oxlenpay::JournalEntry::operationName(row.operation);
+            const QString state = oxlenpay::JournalEntry::stateName(row.state);
+            receipt += receiptLine(
+                "Journal",
+                QString("%1 %2 %3 (%4)").arg(operation, formatAmount(row.amount), state, row.id));
+            known.append(QJsonObject{{"id", row.id},
+                                     {"operation", operation},
+                                     {"amount", formatAmount(row.amount)},
+                                     {"state", state}});
+        }
+        outcome.customJson.insert("journal", known);
     }
     outcome.customReceipt = receipt;
     return outcome;

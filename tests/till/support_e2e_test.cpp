@@ -58,6 +58,8 @@ TEST_F(Support, EveryPaymentIsTracedFromReceiptToReport)
         const TillRun status = till({"--json", "status", "--rrn", lookup.rrn}, config);
         EXPECT_EQ(status.exitCode, lookup.exitCode) << status.err.toStdString();
         EXPECT_EQ(field(status, "status"), lookup.status);
+        EXPECT_EQ(status.json().value("journal").toArray().isEmpty(), lookup.exitCode != 0)
+            << "the journal's rows of the payment beside the provider's status";
     }
     const QString nowhere = writeConfig("nowhere.conf", "host = https://127.0.0.1:9\n");
     EXPECT_EQ(till({"status", "--rrn", "x"}, nowhere).exitCode, 4) << "no answer came";
