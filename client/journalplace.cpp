@@ -80,6 +80,12 @@ QString JournalPlace::placeForNew(QString* problem) const
     return firstCreatable(false, problem);
 }
 
+QString JournalPlace::inUse(QString* problem) const
+{
+    const QString found = resolve(false, problem);
+    return found.isEmpty() ? placeForNew(problem) : found;
+}
+
 QString JournalPlace::firstCreatable(bool make, QString* problem) const
 {
     QStringList reasons;

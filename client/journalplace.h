@@ -29,6 +29,9 @@ public:
     QString resolve(bool create, QString* problem) const;
     /// Where resolve(true) would put a new journal, making nothing.
     QString placeForNew(QString* problem) const;
+    /// The journal every command works on: the one found, else where a sale would make it.
+    /// Empty, with the reason, when there is neither.
+    QString inUse(QString* problem) const;
 
 private:
     QString firstCreatable(bool make, QString* problem) const;

@@ -26,8 +26,7 @@ void OperationJournal::configure(const JournalPlace& place, int keepDays)
     if (place.candidates() != m_place.candidates() || place.isOff() != m_place.isOff()) {
         m_journal.close(); // opened again at the next money operation
         QString unused;
-        const QString found = place.resolve(false, &unused);
-        m_path = found.isEmpty() ? place.placeForNew(&unused) : found;
+        m_path = place.inUse(&unused);
     }
     m_place = place;
     m_keepDays = keepDays;

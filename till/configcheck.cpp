@@ -232,7 +232,7 @@ void checkJournalPlace(const oxlenpay::JournalPlace& place, QVector<ConfigFindin
                                  .arg(existing.join(" and "))});
     }
     QString problem;
-    const QString journal = existing.isEmpty() ? place.placeForNew(&problem) : existing.first();
+    const QString journal = place.inUse(&problem);
     if (journal.isEmpty()) {
         findings->append({0, QString("every sale would be refused: %1").arg(problem)});
         return;

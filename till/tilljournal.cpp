@@ -68,8 +68,7 @@ QString journalPath()
     // sale would make one at.
     const oxlenpay::JournalPlace place = oxlenpay::JournalPlace::ofHost(configured);
     QString problem;
-    const QString found = place.resolve(false, &problem);
-    return found.isEmpty() ? place.placeForNew(&problem) : found;
+    return place.inUse(&problem);
 }
 
 bool journalOwnedByMe(QString* error)

@@ -75,8 +75,7 @@ EffectiveSettings EffectiveSettings::read(const Config& config, const QString& c
     const oxlenpay::JournalPlace place = oxlenpay::JournalPlace::ofHost(
         config.getString(s::Journal, s::JournalNotConfigured).trimmed());
     QString problem;
-    QString journal = place.resolve(false, &problem);
-    journal = journal.isEmpty() ? place.placeForNew(&problem) : journal;
+    const QString journal = place.inUse(&problem);
     v[shortKey(s::Journal)] = place.isOff()       ? QString("(off)")
                               : journal.isEmpty() ? QString("(no place: %1)").arg(problem)
                                                   : journal;
