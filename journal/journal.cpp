@@ -223,8 +223,21 @@ struct Journal::Private {
             // Write-ahead log, synced at every commit: a written entry survives a power cut.
             qint64 unused = 0;
             QString journalMode;
-            ready = database.value("PRAGMA journal_mode = WAL", &unused, &journalMode) &&
-                    database.execute("PRAGMA synchronous = FULL");
+            // Changing the mode waits for every other reader to leave, and SQLite asks no busy
+            // handler for it: tills opening a new file at once each wait their turn here.
+            const auto since = WaitClock::now();
+            for (int tries = 0;; ++tries) {
+                ready = database.value("PRAGMA journal_mode = WAL", &unused, &journalMode);
+                if (ready || !database.lastErrorWasBusy() ||
+                    WaitClock::now() - since >= std::chrono::milliseconds(busyTimeoutMs)) {
+                    break;
+                }
+                std::mutex mutex;
+                std::condition_variable never;
+                std::unique_lock<std::mutex> lock(mutex);
+                WaitClock::waitUntil(lock, never, WaitClock::now() + busyStep(tries));
+            }
+            ready = ready && database.execute("PRAGMA synchronous = FULL");
             // Every commit is already synced in the log. Copying it into the main file when
             // the till exits bought no safety and cost two syncs per till command, and the log
             // made anew at the next start one more for its header: the log stays, and is

@@ -1,9 +1,12 @@
 #include "journalschema.h"
 
+#include "crashpoint.h"
 #include "journalentry.h"
 #include "sqlitedatabase.h"
 
 #include <QStringList>
+
+#include <sqlite3.h>
 
 namespace oxlenpay {
 
@@ -152,56 +155,117 @@ const char* JournalSchema::migration(int from)
     return from >= 1 && from < Version ? Migrations[from - 1] : "";
 }
 
-bool JournalSchema::prepare(SqliteDatabase& database, Access access, bool* olderVersion)
-{
+namespace {
+
+struct FileState {
     qint64 applicationId = 0;
     qint64 tables = 0;
     qint64 version = 0;
-    if (!database.value("PRAGMA application_id", &applicationId) ||
-        !database.value("SELECT count(*) FROM sqlite_master", &tables) ||
-        !database.value("PRAGMA user_version", &version)) {
-        return false;
-    }
-    const QByteArray stamp = "PRAGMA user_version = " + QByteArray::number(Version) + ";";
-    const bool readOnly = access == Access::ReadOnly;
-    if (applicationId == 0 && tables == 0) {
+};
+
+bool readState(SqliteDatabase& database, FileState* state)
+{
+    return database.value("PRAGMA application_id", &state->applicationId) &&
+           database.value("SELECT count(*) FROM sqlite_master", &state->tables) &&
+           database.value("PRAGMA user_version", &state->version);
+}
+
+/// What `state` needs before a writer can use the file: `sql` empty when nothing. False,
+/// with the reason, for a file this build cannot use.
+bool plan(SqliteDatabase& database, const FileState& state, bool readOnly, bool* olderVersion,
+          QByteArray* sql, QString* what)
+{
+    const QByteArray stamp =
+        "PRAGMA user_version = " + QByteArray::number(JournalSchema::Version) + ";";
+    if (state.applicationId == 0 && state.tables == 0) {
         if (readOnly) {
             database.setError("the file is empty, not a payment journal");
             return false;
         }
-        return database.inTransaction(current() + indexes() + "PRAGMA application_id = " +
-                                          QByteArray::number(ApplicationId) + ";" + stamp,
-                                      "cannot create the journal's tables");
+        *sql = JournalSchema::current() + JournalSchema::indexes() +
+               "PRAGMA application_id = " + QByteArray::number(JournalSchema::ApplicationId) + ";" +
+               stamp;
+        *what = "cannot create the journal's tables";
+        return true;
     }
-    if (applicationId != ApplicationId) {
+    if (state.applicationId != JournalSchema::ApplicationId) {
         database.setError("the file is another SQLite database, not a payment journal");
         return false;
     }
-    if (version > Version || version < 1) {
+    if (state.version > JournalSchema::Version || state.version < 1) {
         database.setError(QString("the journal's schema version is %1, this build reads versions "
                                   "1 to %2: it was written by a newer version of the plug-in")
-                              .arg(version)
-                              .arg(Version));
+                              .arg(state.version)
+                              .arg(JournalSchema::Version));
         return false;
     }
-    if (version == Version) {
-        return readOnly || database.execute(indexes().constData());
+    if (state.version == JournalSchema::Version) {
+        return true;
     }
     if (readOnly) {
         *olderVersion = true;
         database.setError(QString("the journal's schema version is %1 and must be migrated to %2 "
                                   "by a till that writes it")
-                              .arg(version)
-                              .arg(Version));
+                              .arg(state.version)
+                              .arg(JournalSchema::Version));
         return false;
     }
-    QByteArray climb;
-    for (qint64 step = version; step < Version; ++step) {
-        climb += migration(int(step));
+    for (qint64 step = state.version; step < JournalSchema::Version; ++step) {
+        *sql += JournalSchema::migration(int(step));
     }
-    return database.inTransaction(
-        climb + indexes() + stamp,
-        QString("cannot migrate the journal from version %1 to %2").arg(version).arg(Version));
+    *sql += JournalSchema::indexes() + stamp;
+    *what = QString("cannot migrate the journal from version %1 to %2")
+                .arg(state.version)
+                .arg(JournalSchema::Version);
+    return true;
+}
+
+} // namespace
+
+bool JournalSchema::prepare(SqliteDatabase& database, Access access, bool* olderVersion)
+{
+    // The three values are read in one snapshot: a file another till makes meanwhile is
+    // seen before or after, never half made.
+    FileState state;
+    QByteArray sql;
+    QString what;
+    const bool snapshot = database.execute("BEGIN") && readState(database, &state);
+    const QString readError = database.error();
+    database.execute(snapshot ? "COMMIT" : "ROLLBACK");
+    database.setError(readError);
+    if (!snapshot ||
+        !plan(database, state, access == Access::ReadOnly, olderVersion, &sql, &what)) {
+        return false;
+    }
+    if (access == Access::ReadOnly) {
+        return true;
+    }
+    if (sql.isEmpty()) {
+        return database.execute(indexes().constData());
+    }
+    // Another till may be making or migrating the same file at this very moment (a fresh
+    // install opened by the host and the recovery timer at once): what the file needs is
+    // decided again under the write lock, from what it holds then.
+    if (!database.execute("BEGIN IMMEDIATE")) {
+        return false;
+    }
+    sql.clear();
+    const bool replanned =
+        readState(database, &state) && plan(database, state, false, olderVersion, &sql, &what);
+    reachCrashPoint("in a transaction, before its statements");
+    const bool done =
+        replanned && (sql.isEmpty() || sqlite3_exec(database.handle(), sql.constData(), nullptr,
+                                                    nullptr, nullptr) == SQLITE_OK);
+    reachCrashPoint("in a transaction, before its commit");
+    if (done && database.execute("COMMIT")) {
+        return sql.isEmpty() ? database.execute(indexes().constData()) : true;
+    }
+    const QString error = replanned
+                              ? what + ": " + QString::fromUtf8(sqlite3_errmsg(database.handle()))
+                              : database.error();
+    database.execute("ROLLBACK");
+    database.setError(error);
+    return false;
 }
 
 } // namespace oxlenpay

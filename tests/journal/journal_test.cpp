@@ -12,7 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -444,3 +447,48 @@ TEST(Journal, NoOtherUserCanSteerTheJournal)
 }
 
 } // namespace
+
+// A fresh install: the host's plug-in, a till command and the recovery timer may all open a
+// journal nobody has made yet at the same moment, and an older one all migrate it at once.
+// Every one of them must find a usable journal.
+TEST(Journal, WritersOpeningAtOnceAllFindOneJournal)
+{
+    QTemporaryDir dir;
+    for (int round = 0; round < 12; ++round) {
+        const QString path = dir.filePath(QString("fresh-%1.sqlite").arg(round));
+        if (round % 2 == 1) {
+            runSql(path, R"(
+                CREATE TABLE operations (id TEXT PRIMARY KEY NOT NULL, operation TEXT NOT NULL,
+                    amount INTEGER NOT NULL, currency INTEGER NOT NULL,
+                    payment_id TEXT NOT NULL DEFAULT '', state TEXT NOT NULL,
+                    provider_status TEXT NOT NULL DEFAULT '', message_key TEXT NOT NULL DEFAULT '',
+                    created_ms INTEGER NOT NULL, changed_ms INTEGER NOT NULL,
+                    owner_pid INTEGER NOT NULL, owner_start INTEGER NOT NULL);
+                PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)");
+        } else {
+            QFile empty(path); // made by a till that has not written its tables yet
+            ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        }
+        ::chmod(QFile::encodeName(path).constData(), 0600);
+        std::atomic<int> ready{0};
+        std::vector<std::thread> writers;
+        std::vector<QString> errors(6);
+        for (size_t i = 0; i < errors.size(); ++i) {
+            writers.emplace_back([&, i] {
+                ++ready;
+                while (ready.load() < int(errors.size())) {
+                }
+                Journal journal;
+                if (!journal.open(path, Journal::OpenMode::ExistingOnly)) {
+                    errors[i] = journal.errorString();
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+        for (const QString& error : errors) {
+            EXPECT_TRUE(error.isEmpty()) << "round " << round << ": " << error.toStdString();
+        }
+    }
+}
