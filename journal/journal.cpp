@@ -41,17 +41,18 @@ static_assert(Journal::SchemaVersion == JournalSchema::Version, "one schema vers
     "                        message_key, created_ms, changed_ms, owner_pid, owner_start, "        \
     "owner,\n"                                                                                     \
     "                        note, resolved_ms, provider_text, refusals, first_refused_ms,\n"      \
-    "                        retry_after_ms, not_carried_since_ms)\n"                              \
+    "                        retry_after_ms, not_carried_since_ms, first_answer_ms, ended_ms)\n"   \
     "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, "    \
     "?19,\n"                                                                                       \
-    "        ?20)\n"                                                                               \
+    "        ?20, ?21, ?22)\n"                                                                     \
     "ON CONFLICT (id) DO UPDATE SET\n"                                                             \
     "    payment_id = excluded.payment_id, state = excluded.state,\n"                              \
     "    provider_status = excluded.provider_status, message_key = excluded.message_key,\n"        \
     "    changed_ms = excluded.changed_ms, provider_text = excluded.provider_text,\n"              \
     "    refusals = excluded.refusals, first_refused_ms = excluded.first_refused_ms,\n"            \
     "    retry_after_ms = excluded.retry_after_ms,\n"                                              \
-    "    not_carried_since_ms = excluded.not_carried_since_ms\n"
+    "    not_carried_since_ms = excluded.not_carried_since_ms,\n"                                  \
+    "    first_answer_ms = excluded.first_answer_ms, ended_ms = excluded.ended_ms\n"
 
 // A known row changes only for the handle that owns it.
 const char* const Upsert = UPSERT_ROW "WHERE operations.owner = excluded.owner";
@@ -78,7 +79,11 @@ void bindEntry(SqliteStatement& statement, const JournalEntry& entry)
 {
     statement.bind(1, entry.id);
     statement.bind(2, JournalEntry::operationName(entry.operation));
-    statement.bind(3, entry.amount);
+    if (entry.amountKnown) {
+        statement.bind(3, entry.amount);
+    } else {
+        statement.bindNull(3);
+    }
     statement.bind(4, qint64(entry.currency));
     statement.bind(5, entry.paymentId);
     statement.bind(6, JournalEntry::stateName(entry.state));
@@ -96,6 +101,8 @@ void bindEntry(SqliteStatement& statement, const JournalEntry& entry)
     statement.bind(18, msOrZero(entry.firstRefused));
     statement.bind(19, msOrZero(entry.retryAfter));
     statement.bind(20, msOrZero(entry.notCarriedSince));
+    statement.bind(21, msOrZero(entry.firstAnswer));
+    statement.bind(22, msOrZero(entry.ended));
 }
 
 /// The row at the cursor, read in the order of JournalSchema::columns(); false for names
@@ -103,6 +110,7 @@ void bindEntry(SqliteStatement& statement, const JournalEntry& entry)
 bool readEntry(const SqliteStatement& statement, JournalEntry* entry)
 {
     entry->id = statement.text(0);
+    entry->amountKnown = !statement.isNull(2);
     entry->amount = statement.integer(2);
     entry->currency = int(statement.integer(3));
     entry->paymentId = statement.text(4);
@@ -120,6 +128,8 @@ bool readEntry(const SqliteStatement& statement, JournalEntry* entry)
     entry->firstRefused = timeOrNone(statement.integer(17));
     entry->retryAfter = timeOrNone(statement.integer(18));
     entry->notCarriedSince = timeOrNone(statement.integer(19));
+    entry->firstAnswer = timeOrNone(statement.integer(20));
+    entry->ended = timeOrNone(statement.integer(21));
     return JournalEntry::operationFromName(statement.text(1), &entry->operation) &&
            JournalEntry::stateFromName(statement.text(5), &entry->state);
 }
@@ -541,11 +551,11 @@ bool Journal::recordAndRelease(JournalEntry* entry)
         }
         const QDateTime now = wallClock();
         SqliteStatement statement(
-            d->database,
-            "UPDATE operations SET payment_id = ?1, state = ?2, "
-            "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
-            "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
-            "retry_after_ms = ?11, not_carried_since_ms = ?12 WHERE id = ?6 AND owner = ?7");
+            d->database, "UPDATE operations SET payment_id = ?1, state = ?2, "
+                         "provider_status = ?3, message_key = ?4, changed_ms = ?5, "
+                         "owner = '', provider_text = ?8, refusals = ?9, first_refused_ms = ?10, "
+                         "retry_after_ms = ?11, not_carried_since_ms = ?12, first_answer_ms = ?13, "
+                         "ended_ms = ?14 WHERE id = ?6 AND owner = ?7");
         if (!statement.prepared()) {
             return d->fail("cannot write to the journal");
         }
@@ -561,6 +571,8 @@ bool Journal::recordAndRelease(JournalEntry* entry)
         statement.bind(10, msOrZero(entry->firstRefused));
         statement.bind(11, msOrZero(entry->retryAfter));
         statement.bind(12, msOrZero(entry->notCarriedSince));
+        statement.bind(13, msOrZero(entry->firstAnswer));
+        statement.bind(14, msOrZero(entry->ended));
         if (stepWrite(statement.get()) != SQLITE_DONE) {
             return d->fail("cannot write to the journal");
         }
@@ -705,7 +717,93 @@ int Journal::removeSettledBefore(const QDateTime& before)
         d->fail("cannot clean the journal");
         return -1;
     }
-    return d->database.changes();
+    const int removed = d->database.changes();
+    if (removed > 0 &&
+        !d->database.execute(
+            "DELETE FROM reconciliations WHERE id NOT IN (SELECT id FROM operations)")) {
+        return -1;
+    }
+    return removed;
+}
+
+bool Journal::noteReconciliation(const QString& id, const QString& providerStatus)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (!d->writable()) {
+        return false;
+    }
+    SqliteStatement statement(d->database,
+                              "INSERT INTO reconciliations (id, checked_ms, provider_status) "
+                              "VALUES (?1, ?2, ?3) ON CONFLICT (id) DO UPDATE SET "
+                              "checked_ms = excluded.checked_ms, "
+                              "provider_status = excluded.provider_status");
+    if (!statement.prepared()) {
+        return d->fail("cannot keep a reconciliation");
+    }
+    statement.bind(1, id);
+    statement.bind(2, wallClock().toMSecsSinceEpoch());
+    statement.bind(3, providerStatus);
+    return stepWrite(statement.get()) == SQLITE_DONE || d->fail("cannot keep a reconciliation");
+}
+
+bool Journal::reconciliations(QHash<QString, Reconciliation>* out) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    out->clear();
+    if (!d->database.isOpen()) {
+        return d->failWith("the journal is not open");
+    }
+    SqliteStatement statement(d->database,
+                              "SELECT id, checked_ms, provider_status FROM reconciliations");
+    if (!statement.prepared()) {
+        return d->fail("cannot read the reconciliations");
+    }
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        out->insert(statement.text(0), {timeOrNone(statement.integer(1)), statement.text(2)});
+    }
+    return step == SQLITE_DONE || d->fail("cannot read the reconciliations");
+}
+
+bool Journal::noteRun(const QString& name, int exitCode, qint64 figure)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (!d->writable()) {
+        return false;
+    }
+    SqliteStatement statement(d->database,
+                              "INSERT INTO runs (name, finished_ms, exit_code, figure) "
+                              "VALUES (?1, ?2, ?3, ?4) ON CONFLICT (name) DO UPDATE SET "
+                              "finished_ms = excluded.finished_ms, "
+                              "exit_code = excluded.exit_code, figure = excluded.figure");
+    if (!statement.prepared()) {
+        return d->fail("cannot keep how a run ended");
+    }
+    statement.bind(1, name);
+    statement.bind(2, wallClock().toMSecsSinceEpoch());
+    statement.bind(3, qint64(exitCode));
+    statement.bind(4, figure);
+    return stepWrite(statement.get()) == SQLITE_DONE || d->fail("cannot keep how a run ended");
+}
+
+bool Journal::lastRun(const QString& name, Run* out) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    *out = Run();
+    if (!d->database.isOpen()) {
+        return d->failWith("the journal is not open");
+    }
+    SqliteStatement statement(d->database,
+                              "SELECT finished_ms, exit_code, figure FROM runs WHERE name = ?1");
+    if (!statement.prepared()) {
+        return d->fail("cannot read how a run ended");
+    }
+    statement.bind(1, name);
+    const int step = sqlite3_step(statement.get());
+    if (step == SQLITE_ROW) {
+        *out = {timeOrNone(statement.integer(0)), int(statement.integer(1)), statement.integer(2)};
+    }
+    return step == SQLITE_ROW || step == SQLITE_DONE || d->fail("cannot read how a run ended");
 }
 
 } // namespace oxlenpay

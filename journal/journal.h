@@ -3,6 +3,7 @@
 #include "journalentry.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -32,7 +33,7 @@ public:
 
     enum class OpenMode { CreateIfMissing, ExistingOnly, ReadOnly };
     /// The schema this build writes; older files are migrated forward when opened.
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
 
     /// The wall clock of the rows' times: a simulation moves it to test the purge.
     static inline std::function<QDateTime()> wallClock = [] {
@@ -92,8 +93,30 @@ public:
     bool entries(QVector<JournalEntry>* out, bool unsettledOnly) const;
     /// The entries `filter` selects, newest first.
     bool entries(QVector<JournalEntry>* out, const Filter& filter) const;
-    /// Deletes the settled entries last changed before `before`; their number, or -1.
+    /// Deletes the settled entries last changed before `before`, and what reconciliations
+    /// kept of them; their number, or -1.
     int removeSettledBefore(const QDateTime& before);
+
+    /// The provider's status of a row as the last reconciliation read it.
+    struct Reconciliation {
+        QDateTime checked;
+        QString providerStatus;
+    };
+    /// Keeps what a reconciliation read for row `id`. The row itself, owned by its writer,
+    /// is never touched, and neither is the time the purge goes by.
+    bool noteReconciliation(const QString& id, const QString& providerStatus);
+    /// The last reconciliation of each row that had one, by row id.
+    bool reconciliations(QHash<QString, Reconciliation>* out) const;
+
+    /// How the last run of a command that works on the whole journal ended (recovery,
+    /// reconciliation), so that monitoring can read it any time later.
+    struct Run {
+        QDateTime finished; ///< invalid: never ran on this journal
+        int exitCode = 0;
+        qint64 figure = 0; ///< the command's own count: disagreements for a reconciliation
+    };
+    bool noteRun(const QString& name, int exitCode, qint64 figure);
+    bool lastRun(const QString& name, Run* out) const;
 
 private:
     struct Private;

@@ -19,7 +19,10 @@ struct JournalEntry {
 
     QString id; ///< the sale's "transaction_id", a fresh UUID for the others
     Operation operation = Operation::Sale;
-    qint64 amount = 0; ///< hundredths of the currency unit
+    qint64 amount = 0; ///< hundredths of the currency unit; see amountKnown
+    /// False when nobody knew what the operation moves: a cancel of a sale this journal
+    /// never saw, asked without an amount. Such rows are summed apart, never as 0.
+    bool amountKnown = true;
     int currency = 0;
     QString paymentId;
     State state = State::Sending;
@@ -43,9 +46,19 @@ struct JournalEntry {
     /// Since when a cancel's payment has shown still charged: its request's time, or, after
     /// the wall clock stepped back past it, the first recovery that saw it so.
     QDateTime notCarriedSince;
+    /// When the operation's own answer was recorded, and when the host had its answer.
+    /// With `created` they time the operation; nothing after the operation moves them.
+    QDateTime firstAnswer;
+    QDateTime ended;
     /// What the person who settled an Attention row by hand wrote, and when.
     QString note;
     QDateTime resolved;
+
+    /// Milliseconds from start to the host's answer; -1 while not ended or not timed.
+    qint64 durationMs() const
+    {
+        return ended.isValid() && created.isValid() ? created.msecsTo(ended) : -1;
+    }
 
     bool isOpen() const { return state == State::Sending || state == State::Waiting; }
     bool isSettled() const

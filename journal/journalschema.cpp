@@ -54,6 +54,61 @@ const char* const Migrations[] = {
     "ALTER TABLE operations ADD COLUMN first_refused_ms INTEGER NOT NULL DEFAULT 0;\n"
     "ALTER TABLE operations ADD COLUMN retry_after_ms INTEGER NOT NULL DEFAULT 0;\n"
     "ALTER TABLE operations ADD COLUMN not_carried_since_ms INTEGER NOT NULL DEFAULT 0;\n",
+    // 3 -> 4: an amount may be unknown (a cancel of a sale the journal never saw, asked
+    // without one: version 3 wrote those as 0); rows keep when their own answer came and
+    // when the host had its answer; the provider's status at the last reconciliation, and
+    // the last figures of recovery and reconciliation, are kept beside the rows.
+    "CREATE TABLE operations_next (\n"
+    "    id TEXT PRIMARY KEY NOT NULL,\n"
+    "    operation TEXT NOT NULL\n"
+    "        CHECK (operation IN ('sale', 'reversal', 'partialReversal', 'fiscal')),\n"
+    "    amount INTEGER,\n"
+    "    currency INTEGER NOT NULL,\n"
+    "    payment_id TEXT NOT NULL DEFAULT '',\n"
+    "    state TEXT NOT NULL CHECK (state IN ('sending', 'waiting', 'done', 'declined',\n"
+    "        'reversed', 'unknown', 'attention', 'resolved')),\n"
+    "    provider_status TEXT NOT NULL DEFAULT '',\n"
+    "    message_key TEXT NOT NULL DEFAULT '',\n"
+    "    created_ms INTEGER NOT NULL,\n"
+    "    changed_ms INTEGER NOT NULL,\n"
+    "    owner_pid INTEGER NOT NULL,\n"
+    "    owner_start INTEGER NOT NULL,\n"
+    "    owner TEXT NOT NULL DEFAULT '',\n"
+    "    note TEXT NOT NULL DEFAULT '',\n"
+    "    resolved_ms INTEGER NOT NULL DEFAULT 0,\n"
+    "    provider_text TEXT NOT NULL DEFAULT '',\n"
+    "    refusals INTEGER NOT NULL DEFAULT 0,\n"
+    "    first_refused_ms INTEGER NOT NULL DEFAULT 0,\n"
+    "    retry_after_ms INTEGER NOT NULL DEFAULT 0,\n"
+    "    not_carried_since_ms INTEGER NOT NULL DEFAULT 0,\n"
+    "    first_answer_ms INTEGER NOT NULL DEFAULT 0,\n"
+    "    ended_ms INTEGER NOT NULL DEFAULT 0\n"
+    ");\n"
+    "INSERT INTO operations_next (id, operation, amount, currency, payment_id, state,\n"
+    "    provider_status, message_key, created_ms, changed_ms, owner_pid, owner_start, owner,\n"
+    "    note, resolved_ms, provider_text, refusals, first_refused_ms, retry_after_ms,\n"
+    "    not_carried_since_ms)\n"
+    "SELECT id, operation,\n"
+    "    CASE WHEN operation = 'reversal' AND amount = 0 THEN NULL ELSE amount END,\n"
+    "    currency, payment_id, state, provider_status, message_key, created_ms, changed_ms,\n"
+    "    owner_pid, owner_start, owner, note, resolved_ms, provider_text, refusals,\n"
+    "    first_refused_ms, retry_after_ms, not_carried_since_ms\n"
+    "FROM operations;\n"
+    "DROP TABLE operations;\n"
+    "ALTER TABLE operations_next RENAME TO operations;\n"
+    "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"
+    "    WHERE state IN ('sending', 'waiting', 'unknown', 'attention');\n"
+    "CREATE TABLE reconciliations (\n"
+    "    id TEXT PRIMARY KEY NOT NULL,\n"
+    "    checked_ms INTEGER NOT NULL,\n"
+    "    provider_status TEXT NOT NULL\n"
+    ");\n"
+    "CREATE TABLE runs (\n"
+    "    name TEXT PRIMARY KEY NOT NULL,\n"
+    "    finished_ms INTEGER NOT NULL,\n"
+    "    exit_code INTEGER NOT NULL,\n"
+    "    figure INTEGER NOT NULL DEFAULT 0\n"
+    ");\n",
 };
 static_assert(sizeof Migrations / sizeof *Migrations == JournalSchema::Version - 1,
               "one migration step per schema version");
@@ -95,7 +150,8 @@ const char* JournalSchema::columns()
 {
     return "id, operation, amount, currency, payment_id, state, provider_status, message_key, "
            "created_ms, changed_ms, owner_pid, owner_start, owner, note, resolved_ms, "
-           "provider_text, refusals, first_refused_ms, retry_after_ms, not_carried_since_ms";
+           "provider_text, refusals, first_refused_ms, retry_after_ms, not_carried_since_ms, "
+           "first_answer_ms, ended_ms";
 }
 
 QByteArray JournalSchema::current()
@@ -113,7 +169,7 @@ QByteArray JournalSchema::current()
            "    operation TEXT NOT NULL CHECK (operation IN " +
            sqlList(operations) +
            "),\n"
-           "    amount INTEGER NOT NULL,\n"
+           "    amount INTEGER,\n"
            "    currency INTEGER NOT NULL,\n"
            "    payment_id TEXT NOT NULL DEFAULT '',\n"
            "    state TEXT NOT NULL CHECK (state IN " +
@@ -132,11 +188,25 @@ QByteArray JournalSchema::current()
            "    refusals INTEGER NOT NULL DEFAULT 0,\n"
            "    first_refused_ms INTEGER NOT NULL DEFAULT 0,\n"
            "    retry_after_ms INTEGER NOT NULL DEFAULT 0,\n"
-           "    not_carried_since_ms INTEGER NOT NULL DEFAULT 0\n"
+           "    not_carried_since_ms INTEGER NOT NULL DEFAULT 0,\n"
+           "    first_answer_ms INTEGER NOT NULL DEFAULT 0,\n"
+           "    ended_ms INTEGER NOT NULL DEFAULT 0\n"
            ");\n"
            "CREATE INDEX IF NOT EXISTS operations_unsettled ON operations (state)\n"
            "    WHERE state IN " +
-           unsettledStates() + ";\n";
+           unsettledStates() +
+           ";\n"
+           "CREATE TABLE reconciliations (\n"
+           "    id TEXT PRIMARY KEY NOT NULL,\n"
+           "    checked_ms INTEGER NOT NULL,\n"
+           "    provider_status TEXT NOT NULL\n"
+           ");\n"
+           "CREATE TABLE runs (\n"
+           "    name TEXT PRIMARY KEY NOT NULL,\n"
+           "    finished_ms INTEGER NOT NULL,\n"
+           "    exit_code INTEGER NOT NULL,\n"
+           "    figure INTEGER NOT NULL DEFAULT 0\n"
+           ");\n";
 }
 
 const QByteArray& JournalSchema::indexes()

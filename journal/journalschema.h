@@ -10,7 +10,7 @@ class SqliteDatabase;
 /// and the ladder of frozen steps that brings an older file up to it.
 class JournalSchema {
 public:
-    static constexpr int Version = 3;
+    static constexpr int Version = 4;
     /// "OXJL": tells our files from any other SQLite database.
     static constexpr int ApplicationId = 0x4F584A4C;
 

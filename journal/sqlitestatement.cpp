@@ -30,6 +30,11 @@ void SqliteStatement::bind(int index, qint64 value)
     sqlite3_bind_int64(m_statement, index, value);
 }
 
+void SqliteStatement::bindNull(int index)
+{
+    sqlite3_bind_null(m_statement, index);
+}
+
 QString SqliteStatement::text(int column) const
 {
     return QString::fromUtf8(
@@ -40,6 +45,11 @@ QString SqliteStatement::text(int column) const
 qint64 SqliteStatement::integer(int column) const
 {
     return sqlite3_column_int64(m_statement, column);
+}
+
+bool SqliteStatement::isNull(int column) const
+{
+    return sqlite3_column_type(m_statement, column) == SQLITE_NULL;
 }
 
 } // namespace oxlenpay

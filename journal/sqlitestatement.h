@@ -21,8 +21,10 @@ public:
     sqlite3_stmt* get() const { return m_statement; }
     void bind(int index, const QString& text);
     void bind(int index, qint64 value);
+    void bindNull(int index);
     QString text(int column) const;
     qint64 integer(int column) const;
+    bool isNull(int column) const;
 
 private:
     sqlite3_stmt* m_statement = nullptr;

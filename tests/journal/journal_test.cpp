@@ -247,6 +247,8 @@ QStringList schemaOf(const QString& path)
         sqlite3_finalize(statement);
     };
     collect("PRAGMA table_xinfo(operations)");
+    collect("PRAGMA table_xinfo(reconciliations)");
+    collect("PRAGMA table_xinfo(runs)");
     collect("SELECT name, sql FROM sqlite_master WHERE type = 'index' ORDER BY name");
     collect("EXPLAIN QUERY PLAN SELECT id FROM operations "
             "WHERE state IN ('sending', 'waiting', 'unknown', 'attention')");
@@ -270,16 +272,21 @@ TEST(Journal, AVersionOneFileClimbsTheLadderInOneStep)
             changed_ms INTEGER NOT NULL, owner_pid INTEGER NOT NULL, owner_start INTEGER NOT NULL);
         INSERT INTO operations VALUES ('a', 'sale', 100, 398, 'pay-a', 'unknown', '', 'k', 1, 1, 5, 6);
         INSERT INTO operations VALUES ('b', 'sale', 200, 398, 'pay-b', 'waiting', '', '', 2, 2, 5, 6);
+        INSERT INTO operations VALUES ('r', 'reversal', 0, 398, 'pay-b', 'done', '', '', 0, 0, 5, 6);
         PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)");
     Journal reader;
     EXPECT_FALSE(reader.open(path, Journal::OpenMode::ReadOnly));
-    EXPECT_TRUE(reader.errorString().contains("version is 1 and must be migrated to 3"));
+    EXPECT_TRUE(reader.errorString().contains("version is 1 and must be migrated to 4"));
 
     Journal journal;
     ASSERT_TRUE(journal.open(path)) << journal.errorString().toStdString();
     QVector<JournalEntry> rows;
     ASSERT_TRUE(journal.entries(&rows, false));
-    ASSERT_EQ(rows.size(), 2);
+    ASSERT_EQ(rows.size(), 3);
+    // A cancel written as 0 did not know what it returned; nothing was timed then.
+    EXPECT_FALSE(rows[2].amountKnown);
+    EXPECT_TRUE(rows[1].amountKnown && rows[1].amount == 100);
+    EXPECT_EQ(rows[1].durationMs(), -1);
     // A closed unknown of version 1 waits for a person; the open row for recovery.
     EXPECT_EQ(rows[1].state, State::Attention);
     EXPECT_EQ(rows[0].state, State::Waiting);
@@ -491,4 +498,42 @@ TEST(Journal, WritersOpeningAtOnceAllFindOneJournal)
             EXPECT_TRUE(error.isEmpty()) << "round " << round << ": " << error.toStdString();
         }
     }
+}
+
+// What reconciliation and recovery keep stands beside the rows: it never moves a row's own
+// times, which decide the purge and time the operation, and leaves with its row.
+TEST(Journal, ReconciliationsAndRunsStandBesideTheRows)
+{
+    QTemporaryDir dir;
+    Journal journal;
+    ASSERT_TRUE(journal.open(dir.filePath("j.sqlite")));
+    JournalEntry row = entry("old", State::Done);
+    row.firstAnswer = QDateTime::fromMSecsSinceEpoch(1500, Qt::UTC);
+    row.ended = QDateTime::fromMSecsSinceEpoch(4000, Qt::UTC);
+    row.created = QDateTime::fromMSecsSinceEpoch(1000, Qt::UTC);
+    row.amountKnown = false;
+    ASSERT_TRUE(journal.record(&row));
+    QVector<JournalEntry> before;
+    ASSERT_TRUE(journal.entries(&before, false));
+    ASSERT_TRUE(journal.noteReconciliation("old", "REVERSED"));
+    ASSERT_TRUE(journal.noteRun("reconcile", 1, 3));
+    QVector<JournalEntry> after;
+    ASSERT_TRUE(journal.entries(&after, false));
+    ASSERT_EQ(after.size(), 1);
+    EXPECT_EQ(after[0].changed, before[0].changed);
+    EXPECT_EQ(after[0].durationMs(), 3000);
+    EXPECT_EQ(after[0].firstAnswer, row.firstAnswer);
+    EXPECT_FALSE(after[0].amountKnown);
+    QHash<QString, Journal::Reconciliation> checked;
+    ASSERT_TRUE(journal.reconciliations(&checked));
+    EXPECT_EQ(checked.value("old").providerStatus, "REVERSED");
+    Journal::Run run;
+    ASSERT_TRUE(journal.lastRun("reconcile", &run));
+    EXPECT_TRUE(run.finished.isValid() && run.exitCode == 1 && run.figure == 3);
+    ASSERT_TRUE(journal.lastRun("recover", &run));
+    EXPECT_FALSE(run.finished.isValid());
+
+    EXPECT_EQ(journal.removeSettledBefore(after[0].changed.addSecs(1)), 1);
+    ASSERT_TRUE(journal.reconciliations(&checked));
+    EXPECT_TRUE(checked.isEmpty());
 }
