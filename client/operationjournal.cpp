@@ -2,6 +2,7 @@
 
 #include "messages.h"
 #include "processidentity.h"
+#include "providerreply.h"
 #include "waitclock.h"
 
 #include <log4qt/logger.h>
@@ -119,6 +120,9 @@ bool OperationJournal::start(JournalEntry* row, RequestResult* refusal)
         return false;
     }
     row->state = State::Sending;
+    if (row->operation == JournalEntry::Operation::Reversal) {
+        takeRemainingAmount(row);
+    }
     if (!m_journal.record(row)) {
         *refusal = unavailable(m_journal.errorString());
         return false;
@@ -136,7 +140,38 @@ void OperationJournal::answered(JournalEntry* row, const RequestResult& answer)
     row->paymentId = paymentId;
     row->providerStatus = answer.getPaymentStatus();
     row->state = State::Waiting;
+    if (!row->firstAnswer.isValid()) {
+        row->firstAnswer = Journal::wallClock();
+    }
     save(row);
+}
+
+void OperationJournal::takeRemainingAmount(JournalEntry* row)
+{
+    // A whole cancel returns what is left of the sale: the host's sum may be the sale's,
+    // what it thinks is left, or nothing at all.
+    Journal::Filter filter;
+    filter.paymentId = row->paymentId;
+    QVector<JournalEntry> rows;
+    if (!row->paymentId.isEmpty() && m_journal.entries(&rows, filter)) {
+        const auto sale = std::find_if(rows.begin(), rows.end(), [](const JournalEntry& known) {
+            return known.operation == JournalEntry::Operation::Sale && known.amountKnown;
+        });
+        if (sale != rows.end()) {
+            qint64 refunded = 0;
+            for (const JournalEntry& known : rows) {
+                if (known.operation == JournalEntry::Operation::PartialReversal &&
+                    known.state == State::Done && known.amountKnown) {
+                    refunded += known.amount;
+                }
+            }
+            row->amount = std::max<qint64>(0, sale->amount - refunded);
+            row->amountKnown = true;
+            return;
+        }
+    }
+    row->amountKnown = row->amount > 0;
+    row->amount = std::max<qint64>(0, row->amount);
 }
 
 bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
@@ -147,6 +182,11 @@ bool OperationJournal::finish(JournalEntry* row, const RequestResult& result)
     if (!result.getPaymentStatus().isEmpty()) {
         row->providerStatus = result.getPaymentStatus();
     }
+    const QDateTime now = Journal::wallClock();
+    if (!row->firstAnswer.isValid() && ProviderReply::of(result).answered()) {
+        row->firstAnswer = now;
+    }
+    row->ended = now; // the host has its answer as this returns
     row->messageKey = messages::keyOf(result);
     if (row->messageKey == QLatin1String("undefined")) {
         row->providerText = messages::capped(result.message.ru()); // the provider's own words

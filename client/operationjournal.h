@@ -70,6 +70,9 @@ private:
     RequestResult unavailable(const QString& reason) const;
     void retryUnrecorded();
     bool write(JournalEntry* row);
+    /// A whole cancel's amount: the sale's, less the refunds done, as this journal knows
+    /// them; else the host's sum when positive; else unknown.
+    void takeRemainingAmount(JournalEntry* row);
     void noteCarriedOver();
 
     Log4Qt::Logger* m_logger;

@@ -210,6 +210,14 @@ TEST_F(JournalTest, EveryClosedEntryAgreesWithTheResult)
         EXPECT_EQ(entry.messageKey, c.key);
         EXPECT_EQ(success, c.state == State::Done);
         EXPECT_EQ(entry.paymentId, c.paymentId);
+        // Timed from start to the host's answer; the first answer only when one came.
+        EXPECT_GE(entry.durationMs(), 0);
+        const bool answered = c.replies.first().error == 0 &&
+                              !c.replies.first().uploadedButAborted &&
+                              c.key != "requestIncorrectAnswer"; // an answer about another
+        if (answered) {
+            EXPECT_TRUE(entry.created <= entry.firstAnswer && entry.firstAnswer <= entry.ended);
+        }
         if (c.operation == Operation::Sale) {
             EXPECT_EQ(entry.id, transport.sent()[before].body.value("transaction_id").toString());
             EXPECT_EQ(entry.amount, 1500);
@@ -490,6 +498,56 @@ TEST_F(JournalTest, RecoveryRunsOnlyInTheIdleTimeOfAWait)
                            "0 /payment/status pay-old 1000", "1000 /payment/status pay-new 10000",
                            "2000 /payment/status pay-new 10000"}));
     EXPECT_EQ(row(rows().last().id).state, State::Unknown) << "left for a later gap";
+}
+
+TEST_F(JournalTest, ACancelIsJournaledWithWhatItReturns)
+{
+    // The sale as this journal knows it, one refund done and one declined.
+    {
+        Journal journal;
+        ASSERT_TRUE(journal.open(journalPath()));
+        const std::tuple<Operation, State, qint64> known[] = {
+            {Operation::Sale, State::Done, 6000},
+            {Operation::PartialReversal, State::Done, 2500},
+            {Operation::PartialReversal, State::Declined, 1000}};
+        for (const auto& [operation, state, amount] : known) {
+            JournalEntry entry;
+            entry.id = QString("known-%1").arg(++seeded);
+            entry.operation = operation;
+            entry.state = state;
+            entry.amount = amount;
+            entry.paymentId = "pay-9";
+            ASSERT_TRUE(journal.record(&entry));
+        }
+    }
+    struct Case {
+        const char* paymentId;
+        qint64 sum;
+        bool known;
+        qint64 amount;
+    };
+    const Case cases[] = {
+        {"pay-9", 0, true, 3500},    // the sale less the refund done
+        {"pay-9", 6000, true, 3500}, // whatever the host asked
+        {"pay-x", 700, true, 700},   // a sale this journal never saw: the host's sum
+        {"pay-y", 0, false, 0},      // and without one: unknown, never 0.00
+        {"pay-z", -5, false, 0},
+    };
+    transport.respond([](const SentRequest& sent) {
+        return ScriptedReply::json(answer("REVERSED", sent.body.value("payment_id").toString()));
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.paymentId);
+        request.rrn = c.paymentId;
+        request.sum = c.sum;
+        ASSERT_TRUE(client.reversal(request).success);
+        const JournalEntry cancel = rows().first();
+        EXPECT_EQ(cancel.operation, Operation::Reversal);
+        EXPECT_EQ(cancel.amountKnown, c.known);
+        EXPECT_EQ(cancel.amount, c.amount);
+        // The request itself still carries no amount: the provider returns what is left.
+        EXPECT_FALSE(transport.sent().last().body.contains("amount"));
+    }
 }
 
 } // namespace
