@@ -773,15 +773,56 @@ void Simulation::cancel()
     const int index = candidates[int(pick % quint32(candidates.size()))];
     const Sold sold = m_sold[index];
     const QString id = nextId();
-    const qint64 amount = sold.amount - sold.refundsAsked;
+    // Hosts send the sale's sum, what they think is left, or nothing at all; the row must
+    // hold what the cancel returns whatever they send.
+    const qint64 sums[] = {sold.amount - sold.refundsAsked, sold.amount, 0};
+    const qint64 amount = sums[m_schedule.generate() % 3];
+    const QVector<qint64> journalKnew = cancelAmountKnown(sold.paymentId, amount);
     m_sold[index].cancelAsked = true;
     const QJsonObject done =
         command(&m_till,
                 {{"k", "cancel"}, {"id", id}, {"rrn", sold.paymentId}, {"amount", double(amount)}});
     record(id, "cancel", sold.paymentId, amount, done);
+    m_operations.last().journalKnew = journalKnew[0];
+    m_operations.last().knewFromTill = journalKnew[1];
+    m_operations.last().knewWithoutSale = journalKnew[2];
     if (done.value("told").toString() == "declined") {
         m_sold[index].cancelAsked = false;
     }
+}
+
+QVector<qint64> Simulation::cancelAmountKnown(const QString& paymentId, qint64 sum)
+{
+    QVector<JournalEntry> rows;
+    readRows(&rows);
+    const qint64 withoutSale = sum > 0 ? sum : -1;
+    // A till opening the journal purges the settled rows of more than a day (journalDays).
+    const qint64 purgedBefore = WallStart.toMSecsSinceEpoch() + m_nowMs + m_jumpMs - 24 * HourMs;
+    qint64 sale = -1;
+    bool purgeable = false;
+    qint64 refunded = 0;
+    for (const JournalEntry& row : rows) {
+        if (row.paymentId != paymentId || !row.amountKnown) {
+            continue;
+        }
+        if (row.operation == JournalEntry::Operation::Sale) {
+            sale = row.amount;
+            purgeable = row.isSettled() && row.changed.toMSecsSinceEpoch() < purgedBefore;
+        } else if (row.operation == JournalEntry::Operation::PartialReversal &&
+                   row.state == State::Done) {
+            refunded += row.amount;
+        }
+    }
+    qint64 approved = 0;
+    for (const Operation& operation : m_operations) {
+        if (operation.kind == "refund" && operation.paymentId == paymentId &&
+            operation.told == "approved") {
+            approved += operation.amount;
+        }
+    }
+    const qint64 withSale = sale >= 0 ? qMax<qint64>(0, sale - refunded) : withoutSale;
+    const qint64 fromTill = sale >= 0 ? qMax<qint64>(0, sale - approved) : withoutSale;
+    return {withSale, fromTill, purgeable ? withoutSale : withSale};
 }
 
 void Simulation::fiscal()
@@ -906,6 +947,18 @@ void Simulation::checkRows()
     QSet<QString> present;
     QSet<QString> unsettled;
     for (const JournalEntry& row : rows) {
+        // An operation's times are its own: once it ended, recovery, a carry-over or another
+        // till never moves them.
+        const auto seen = m_seen.constFind(row.id);
+        if (seen != m_seen.constEnd() && seen->ended.isValid() &&
+            (row.ended != seen->ended || row.created != seen->created ||
+             row.firstAnswer != seen->firstAnswer)) {
+            violate("operation-times-moved",
+                    QString("the %1 row %2 ended at %3 and now at %4")
+                        .arg(JournalEntry::operationName(row.operation), shortId(row.id))
+                        .arg(seen->ended.toMSecsSinceEpoch())
+                        .arg(row.ended.toMSecsSinceEpoch()));
+        }
         m_seen.insert(row.id, row);
         present.insert(row.id);
         if (!row.isSettled()) {
@@ -1062,6 +1115,35 @@ void Simulation::finalChecks(const QVector<JournalEntry>& finalRows)
                         .arg(refundedByCashier)
                         .arg(done)
                         .arg(open));
+        }
+    }
+    // A cancel's row holds what it returned, as far as the journal could know it: what the
+    // provider returned, or the sale less the refunds the journal had seen done.
+    for (const Operation& operation : m_operations) {
+        const auto row = byId.constFind(operation.id);
+        if (operation.kind != "cancel" || row == byId.constEnd()) {
+            continue;
+        }
+        const ModelProvider::Payment* payment = m_provider.byId(operation.paymentId);
+        qint64 returned = -2;
+        for (const ModelProvider::Action& action :
+             payment ? payment->actions : QVector<ModelProvider::Action>()) {
+            returned = action.full && action.operationId == operation.id ? action.amount : returned;
+        }
+        const auto holds = [&](qint64 knew) {
+            return knew < 0 ? !row->amountKnown
+                            : row->amountKnown && (row->amount == knew || row->amount == returned);
+        };
+        const bool right = holds(operation.journalKnew) || holds(operation.knewFromTill) ||
+                           holds(operation.knewWithoutSale);
+        if (!right) {
+            violate("cancel-amount-untrue",
+                    QString("the cancel %1 of %2 is journaled with %3, it returned %4 and the "
+                            "journal knew %5")
+                        .arg(shortId(operation.id), operation.paymentId,
+                             row->amountKnown ? QString::number(row->amount) : "unknown")
+                        .arg(returned)
+                        .arg(operation.journalKnew));
         }
     }
     // Refunds and cancels: what the host was told against what was carried out.

@@ -68,6 +68,14 @@ private:
         QString paymentId;
         qint64 amount = 0;
         QString told; ///< approved, declined, unknown, or "none" when the till died first
+        /// A cancel's amount as the journal could know it when the cancel began: the sale
+        /// less the refunds done, else the host's sum if positive; -1 for unknown.
+        qint64 journalKnew = -1;
+        /// The same with the refunds the host was told approved (a row not yet written
+        /// counts for the till that keeps it), and once the purge may have taken the
+        /// sale's settled row away.
+        qint64 knewFromTill = -1;
+        qint64 knewWithoutSale = -1;
     };
     struct Sold {
         QString paymentId;
@@ -110,6 +118,9 @@ private:
 
     // The checks.
     bool readRows(QVector<oxlenpay::JournalEntry>* rows);
+    /// What the journal could know of a cancel's amount: with the sale's row, and (when
+    /// the purge may take that row first) without it.
+    QVector<qint64> cancelAmountKnown(const QString& paymentId, qint64 sum);
     /// Whether rows of a vanished journal are still missing from its path.
     bool vanishPending();
     void checkRows();
