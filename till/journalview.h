@@ -26,11 +26,6 @@ bool journalListing(const JournalQuery& query, Outcome* outcome, QString* error)
 /// The whole journal, or only what is not settled: for the demo's own check.
 bool journalListing(bool openOnly, Outcome* outcome, QString* error);
 
-/// `journal report`: the entries created in the filter's span (today, local time, when it
-/// names none). What still needs recovery or a person first, with what to check; then count
-/// and sum per operation, outcome and currency; then how long the operations took.
-bool journalReport(oxlenpay::Journal::Filter filter, Outcome* outcome, QString* error);
-
 /// An ISO-8601 date or date and time, in local time unless it names its offset. A date
 /// alone is the start of that day, or with `endOfDay` the start of the next.
 bool parseTime(const QString& text, bool endOfDay, QDateTime* time, QString* error);

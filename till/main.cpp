@@ -3,6 +3,7 @@
 #include "config.h"
 #include "configcheck.h"
 #include "demo.h"
+#include "journalreport.h"
 #include "journalview.h"
 #include "pluginhost.h"
 #include "printable.h"

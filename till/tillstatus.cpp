@@ -3,6 +3,7 @@
 #include "amount.h"
 #include "interface.h"
 #include "journal.h"
+#include "journalformat.h"
 #include "tilljournal.h"
 
 #include <QJsonArray>
@@ -57,12 +58,13 @@ Outcome paymentStatus(const QString& paymentId)
             const QString operation = oxlenpay::JournalEntry::operationName(row.operation);
             const QString state = oxlenpay::JournalEntry::stateName(row.state);
             receipt += receiptLine(
-                "Journal",
-                QString("%1 %2 %3 (%4)").arg(operation, formatAmount(row.amount), state, row.id));
-            known.append(QJsonObject{{"id", row.id},
-                                     {"operation", operation},
-                                     {"amount", formatAmount(row.amount)},
-                                     {"state", state}});
+                "Journal", QString("%1 %2 %3 (%4)")
+                               .arg(operation, journalformat::amountOf(row), state, row.id));
+            known.append(QJsonObject{
+                {"id", row.id},
+                {"operation", operation},
+                {"amount", row.amountKnown ? QJsonValue(formatAmount(row.amount)) : QJsonValue()},
+                {"state", state}});
         }
         outcome.customJson.insert("journal", known);
     }
