@@ -1,5 +1,6 @@
 // oxlenpay-till: a command-line till that loads the payment plug-in as a shop's
 // host does and drives it through the processing interface.
+#include "amount.h"
 #include "config.h"
 #include "configcheck.h"
 #include "demo.h"
@@ -234,6 +235,21 @@ int main(int argc, char* argv[])
 
     if (command.name == "status") {
         return print(till::paymentStatus(command.rrn), command.json);
+    }
+
+    if (command.name == "refund" || command.name == "cancel") {
+        // The plug-in sends what it is given; the till holds a cashier to what is left.
+        qint64 remaining = 0;
+        const qint64 asked = command.name == "refund" || command.hasAmount ? command.amount : -1;
+        if (till::remainingOf(command.rrn, &remaining) &&
+            (asked > remaining || (asked < 0 && remaining == 0))) {
+            return fail(BadUsage,
+                        QString("the journal has %1 left of payment %2: a %3 of %4 "
+                                "cannot be sent")
+                            .arg(till::formatAmount(remaining), till::printable(command.rrn),
+                                 command.name,
+                                 asked < 0 ? QString("the rest") : till::formatAmount(asked)));
+        }
     }
 
     till::PluginHost host;

@@ -1,5 +1,7 @@
 #include "tilljournal.h"
 
+#include <algorithm>
+
 #include "amount.h"
 #include "config.h"
 #include "journal.h"
@@ -94,6 +96,48 @@ bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, Q
 {
     *path = journalPath();
     return openExisting(journal, *path, mode, error);
+}
+
+bool remainingOf(const QString& paymentId, qint64* remaining)
+{
+    oxlenpay::Journal journal;
+    QString path, error;
+    QVector<JournalEntry> rows;
+    oxlenpay::Journal::Filter ofPayment;
+    ofPayment.paymentId = paymentId;
+    if (paymentId.isEmpty() || journalPath().isEmpty() ||
+        !openJournal(&journal, oxlenpay::Journal::OpenMode::ReadOnly, &path, &error) ||
+        !journal.entries(&rows, ofPayment)) {
+        return false;
+    }
+    using Operation = JournalEntry::Operation;
+    using State = JournalEntry::State;
+    const auto sale = std::find_if(rows.begin(), rows.end(), [](const JournalEntry& row) {
+        return row.operation == Operation::Sale;
+    });
+    if (sale == rows.end() || !sale->amountKnown) {
+        return false;
+    }
+    if (sale->state == State::Declined || sale->state == State::Reversed) {
+        *remaining = 0;
+        return true;
+    }
+    if (sale->state != State::Done) {
+        return false;
+    }
+    *remaining = sale->amount;
+    for (const JournalEntry& row : rows) {
+        if (row.state != State::Done) {
+            continue;
+        }
+        if (row.operation == Operation::Reversal) {
+            *remaining = 0;
+        } else if (row.operation == Operation::PartialReversal && row.amountKnown) {
+            *remaining -= row.amount;
+        }
+    }
+    *remaining = std::max<qint64>(0, *remaining);
+    return true;
 }
 
 bool resolveEntry(const QString& id, const QString& note, Outcome* outcome, QString* error,

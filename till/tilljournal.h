@@ -23,6 +23,11 @@ bool journalOwnedByMe(QString* error);
 bool openJournal(oxlenpay::Journal* journal, oxlenpay::Journal::OpenMode mode, QString* path,
                  QString* error);
 
+/// What the journal knows is left of payment `paymentId` to refund or cancel: the sale less
+/// the refunds and cancels done, 0 for a sale declined or reversed. False when it cannot
+/// tell (no journal, no such sale, a sale not settled): then there is nothing to hold a
+/// refund against.
+bool remainingOf(const QString& paymentId, qint64* remaining);
 /// `journal resolve ID --note TEXT`: settles an entry that waits for a person. False, with
 /// the reason, when there is no such entry in that state, or (`ioFailure`) when the journal
 /// could not be read or written.

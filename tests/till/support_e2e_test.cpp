@@ -30,6 +30,18 @@ TEST_F(Support, EveryPaymentIsTracedFromReceiptToReport)
     const TillRun paid = sale("instant"), cancelled = sale("instant"), declined = sale("failed"),
                   lost = sale("lost"), pending = sale("pending");
     EXPECT_EQ(till({"cancel", "--rrn", field(cancelled, "rrn")}, config).exitCode, 0);
+    // Nothing above what the journal knows is left leaves the till.
+    const QByteArray sent = newestRequest();
+    for (const QStringList& over :
+         {QStringList{"cancel", "--rrn", field(cancelled, "rrn")},
+          QStringList{"refund", "--rrn", field(paid, "rrn"), "--amount", "2.01", "--original",
+                      "2.00"},
+          QStringList{"cancel", "--rrn", field(paid, "rrn"), "--amount", "2.50"}}) {
+        const TillRun refused = till(over, config);
+        EXPECT_EQ(refused.exitCode, 2) << over.join(' ').toStdString();
+        EXPECT_TRUE(refused.err.contains("left of payment")) << refused.err.toStdString();
+    }
+    EXPECT_EQ(newestRequest(), sent);
 
     // A lost sale names the transaction the provider received, in JSON and on the receipt.
     EXPECT_EQ(lost.exitCode, 4);

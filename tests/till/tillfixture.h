@@ -96,6 +96,16 @@ protected:
         return client.jsonAnswer().object().value("payments").toArray();
     }
 
+    /// The newest merchant request the sandbox received, to tell whether another came.
+    static QByteArray newestRequest()
+    {
+        RestClient client;
+        client.setTimeout(5000);
+        client.send(2, QUrl(root + "/_sandbox/requests"), QJsonDocument(), {});
+        const QJsonArray newestFirst = client.jsonAnswer().object().value("requests").toArray();
+        return QJsonDocument(newestFirst.first().toObject()).toJson(QJsonDocument::Compact);
+    }
+
     static QJsonObject payment(const QString& id)
     {
         for (const QJsonValue& value : ledger()) {
