@@ -4,6 +4,7 @@
 #include "config.h"
 #include "configcheck.h"
 #include "demo.h"
+#include "journalreconcile.h"
 #include "journalreport.h"
 #include "journalview.h"
 #include "pluginhost.h"
@@ -13,6 +14,7 @@
 #include "tillcommandline.h"
 #include "tilljournal.h"
 #include "tilllog.h"
+#include "tillmetrics.h"
 #include "tilloperations.h"
 #include "tillstatus.h"
 
@@ -70,6 +72,44 @@ int print(const till::Outcome& outcome, bool json)
         return IoFailure;
     }
     return outcome.exitStatus();
+}
+
+/// How long `journal reconcile` asks the provider before it counts the rest unanswered.
+constexpr qint64 ReconcileBudgetMs = 5 * 60 * 1000;
+
+/// The provider's status of one payment as `journal reconcile` reads it: the status alone,
+/// and only from an answer about that very payment.
+QString askStatus(oxlenpay::Interface& client, const QString& paymentId)
+{
+    const auto answer = client.sendRequest(
+        oxlenpay::Interface::PaymentStatus,
+        {{"service_id", client.getMerchantServiceId().toLongLong()}, {"payment_id", paymentId}});
+    return answer.errorCode == 0 && answer.getRrn() == paymentId ? answer.getPaymentStatus()
+                                                                 : QString();
+}
+
+/// Keeps how a command that works on the whole journal ended, for `metrics` to tell later.
+/// A journal that cannot take it loses only that figure.
+void noteRun(const QString& name, int status)
+{
+    oxlenpay::Journal journal;
+    QString path, problem;
+    if (!till::journalPath().isEmpty() &&
+        till::openJournal(&journal, oxlenpay::Journal::OpenMode::ExistingOnly, &path, &problem)) {
+        journal.noteRun(name, status, 0);
+    }
+}
+
+/// `status`, once the command's figures are also in its --metrics-file when one was given;
+/// a file that cannot be written is an I/O failure of its own.
+int withMetrics(const till::TillCommand& command, int status)
+{
+    QString error;
+    if (!command.metricsFile.isEmpty() && !till::writeMetrics(command.metricsFile, &error)) {
+        std::fprintf(stderr, "oxlenpay-till: %s\n", qPrintable(error));
+        return status == Done ? IoFailure : status;
+    }
+    return status;
 }
 
 /// `check-config --online`: one signed status request for a payment that cannot exist.
@@ -225,12 +265,33 @@ int main(int argc, char* argv[])
              !till::parseTime(command.until, true, &query.filter.until, &error))) {
             return fail(BadUsage, error);
         }
-        const bool read = command.report ? till::journalReport(query.filter, &outcome, &error)
-                                         : till::journalListing(query, &outcome, &error);
+        oxlenpay::Interface client;
+        if (command.reconcile) {
+            client.init();
+        }
+        const auto lookup = [&client](const QString& paymentId) {
+            return askStatus(client, paymentId);
+        };
+        const bool read =
+            command.reconcile
+                ? till::reconcileJournal(query.filter, lookup, ReconcileBudgetMs, &outcome, &error)
+            : command.report ? till::journalReport(query.filter, &outcome, &error)
+                             : till::journalListing(query, &outcome, &error);
         if (!read) {
             return fail(till::journalPath().isEmpty() ? BadUsage : IoFailure, error);
         }
-        return print(outcome, command.json);
+        return withMetrics(command, print(outcome, command.json));
+    }
+
+    if (command.name == "metrics") {
+        if (command.metricsFile.isEmpty()) {
+            const QByteArray text = till::metricsText().toUtf8();
+            return std::fwrite(text.constData(), 1, size_t(text.size()), stdout) ==
+                           size_t(text.size())
+                       ? Done
+                       : IoFailure;
+        }
+        return withMetrics(command, Done);
     }
 
     if (command.name == "status") {
@@ -267,8 +328,13 @@ int main(int argc, char* argv[])
         if (!till::recoverJournal(host.object(), &outcome, &error)) {
             // A journal that is there and cannot be worked on is the disk's or the rights'
             // fault, not the command's.
-            return fail(till::journalPath().isEmpty() ? BadUsage : IoFailure, error);
+            const int status = till::journalPath().isEmpty() ? BadUsage : IoFailure;
+            noteRun("recover", status);
+            return withMetrics(command, fail(status, error));
         }
+        const int status = print(outcome, command.json);
+        noteRun("recover", status);
+        return withMetrics(command, status);
     } else if (command.name == "sale") {
         QString token = command.token;
         if (token == "-") {

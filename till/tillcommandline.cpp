@@ -10,8 +10,8 @@ namespace till {
 
 namespace {
 
-const QStringList Commands = {"demo", "sale",    "refund",  "cancel",       "fiscal",
-                              "info", "journal", "recover", "check-config", "status"};
+const QStringList Commands = {"demo",    "sale",    "refund",  "cancel",       "fiscal", "info",
+                              "journal", "recover", "metrics", "check-config", "status"};
 
 struct CommandOptions {
     QStringList required;
@@ -30,9 +30,10 @@ const QHash<QString, CommandOptions>& optionTable()
         {"info", {{}, {}}},
         {"journal",
          {{},
-          {"--note", "--id", "--payment", "--since", "--until", "--amount"},
+          {"--note", "--id", "--payment", "--since", "--until", "--amount", "--metrics-file"},
           {"--open", "--json", "--csv"}}},
-        {"recover", {{}, {}, {"--json"}}},
+        {"recover", {{}, {"--metrics-file"}, {"--json"}}},
+        {"metrics", {{}, {"--metrics-file"}}},
         {"status", {{"--rrn"}, {}, {"--json"}}},
         {"check-config", {{}, {}, {"--online"}}},
     };
@@ -76,6 +77,8 @@ QString usage(const QString& command)
                "           [--since TIME] [--until TIME] [--json | --csv]\n"
                "       oxlenpay-till [global options] journal report [--since TIME] [--until TIME] "
                "[--json]\n"
+               "       oxlenpay-till [global options] journal reconcile [--since TIME] "
+               "[--until TIME] [--json] [--metrics-file PATH]\n"
                "       oxlenpay-till [global options] journal resolve ID --note TEXT\n"
                "Lists the payment journal, newest first: every operation sent to the provider, "
                "its ids, state and message key.\n"
@@ -88,8 +91,15 @@ QString usage(const QString& command)
                "unless it names its offset; times are shown local, with their offset (JSON and "
                "CSV: UTC).\n"
                "report covers today (local time) unless --since or --until say otherwise: what "
-               "still needs recovery or a person, with what to check; count and sum per "
-               "operation, outcome and currency; the median and slowest durations.\n"
+               "still needs recovery or a person, with what to check; the net per currency (sales "
+               "done less refunds and cancels done), with unknown amounts and unsettled sums "
+               "beside it; count and sum per operation, outcome and currency; fiscal messages "
+               "apart; the median duration and the slowest operations.\n"
+               "reconcile asks the provider the status of every payment with a sale, refund or "
+               "cancel in the span (today by default), one request at a time, and lists each "
+               "row the provider's status contradicts, with the reason. It changes no row and "
+               "moves no money. Exit status 0 when all agree, 1 on a disagreement, 4 when "
+               "nothing disagrees but answers are missing.\n"
                "resolve settles an attention entry by hand, once its payment was checked with "
                "the provider: the note and the time are kept. Exit status 2 for any other "
                "entry.\n";
@@ -104,7 +114,16 @@ QString usage(const QString& command)
         return "usage: oxlenpay-till [global options] recover [--json]\n"
                "Works on every journal entry not settled whose till is gone: a sale that may "
                "have been charged is reversed, the others are looked up. Exit status 4 while "
-               "any entry is not settled (attention entries included), 0 when none is left.\n";
+               "any entry is not settled (attention entries included), 0 when none is left. "
+               "--metrics-file PATH also writes the journal's figures there (see metrics).\n";
+    }
+    if (command == "metrics") {
+        return "usage: oxlenpay-till [global options] metrics [--metrics-file PATH]\n"
+               "Writes the journal's figures in Prometheus' text format, for node_exporter's "
+               "textfile collector: unsettled operations by state, the oldest one's age, whether "
+               "the journal is readable, the last recovery and reconciliation, today's operations "
+               "by outcome. To PATH (replaced whole, never half written), else to standard "
+               "output. recover and journal reconcile take --metrics-file too.\n";
     }
     if (command == "check-config") {
         return "usage: oxlenpay-till [global options] check-config [--online] [FILE]\n"
@@ -136,8 +155,10 @@ QString usage(const QString& command)
            "  info\n"
            "  journal [--open] [--json]\n"
            "  journal report [--since TIME] [--until TIME] [--json]\n"
+           "  journal reconcile [--since TIME] [--until TIME] [--json] [--metrics-file PATH]\n"
            "  journal resolve ID --note TEXT\n"
-           "  recover [--json]\n"
+           "  recover [--json] [--metrics-file PATH]\n"
+           "  metrics [--metrics-file PATH]\n"
            "  status --rrn ID [--json]\n"
            "  check-config [--online] [FILE]\n"
            "\n"
@@ -218,8 +239,13 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             continue;
         }
         if (command->name == "journal" && option == "report" && !command->report &&
-            !command->resolve) {
+            !command->resolve && !command->reconcile) {
             command->report = true;
+            continue;
+        }
+        if (command->name == "journal" && option == "reconcile" && !command->reconcile &&
+            !command->report && !command->resolve) {
+            command->reconcile = true;
             continue;
         }
         if (command->name == "journal" && option == "resolve" && !command->resolve) {
@@ -261,6 +287,8 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
             command->until = text;
         } else if (option == "--rrn") {
             command->rrn = text;
+        } else if (option == "--metrics-file") {
+            command->metricsFile = text;
         } else if (option == "--qr") {
             // The receipt link a customer opens: a web address, nothing a phone would run.
             const QUrl link(text, QUrl::StrictMode);
@@ -295,9 +323,16 @@ bool parseCommandLine(const QStringList& arguments, TillCommand* command, QStrin
         *error = "journal prints --json or --csv, not both";
         return false;
     }
-    if (command->report && (command->openOnly || command->csv || seen.contains("--id") ||
-                            seen.contains("--payment"))) {
-        *error = "journal report takes --since, --until and --json";
+    if ((command->report || command->reconcile) &&
+        (command->openOnly || command->csv || seen.contains("--id") || seen.contains("--payment") ||
+         seen.contains("--amount"))) {
+        *error = QString("journal %1 takes --since, --until and --json%2")
+                     .arg(command->report ? "report" : "reconcile",
+                          command->report ? "" : " and --metrics-file");
+        return false;
+    }
+    if (command->name == "journal" && !command->reconcile && seen.contains("--metrics-file")) {
+        *error = "--metrics-file goes with recover, journal reconcile and metrics";
         return false;
     }
     if (command->resolve != seen.contains("--note") ||

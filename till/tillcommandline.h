@@ -15,8 +15,8 @@ struct TillCommand {
     bool json = false;
     enum class Verbosity { Quiet, Normal, Verbose } verbosity = Verbosity::Normal;
 
-    QString name =
-        "demo"; // demo, sale, refund, cancel, fiscal, info, journal, recover, check-config
+    QString name = "demo"; // demo, sale, refund, cancel, fiscal, info, journal, recover,
+                           // check-config, status, metrics
     bool commandGiven = false;
     qint32 amount = 0;
     bool hasAmount = false;
@@ -29,13 +29,15 @@ struct TillCommand {
     bool resolve = false;  // journal resolve ID --note TEXT
     QString resolvedId;
     QString note;
-    bool report = false;  // journal report
-    bool csv = false;     // journal --csv
-    QString entryId;      // journal --id
-    QString paymentId;    // journal --payment
-    QString since, until; // journal --since / --until, as given
-    QString checkedFile;  // check-config FILE
-    bool online = false;  // check-config --online
+    bool report = false;    // journal report
+    bool reconcile = false; // journal reconcile
+    QString metricsFile;    // --metrics-file, for recover, journal reconcile and metrics
+    bool csv = false;       // journal --csv
+    QString entryId;        // journal --id
+    QString paymentId;      // journal --payment
+    QString since, until;   // journal --since / --until, as given
+    QString checkedFile;    // check-config FILE
+    bool online = false;    // check-config --online
     bool help = false;
     bool version = false;
 };
