@@ -60,6 +60,9 @@ QString plainName(Operation operation)
 Verdict judge(const JournalEntry& row, const QVector<JournalEntry>& ofPayment,
               const QString& status)
 {
+    if (row.paymentId.isEmpty()) {
+        return {Kind::Unanswered, {}};
+    }
     const Status provider = ProviderReply::statusOf(status);
     if (status.isEmpty() || provider == Status::None || provider == Status::Other) {
         return {Kind::Unanswered, {}};
@@ -148,9 +151,10 @@ bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& look
     QVector<JournalEntry> asked;
     QStringList payments; // in the order the day made them
     for (auto it = inSpan.crbegin(); it != inSpan.crend(); ++it) {
-        if (it->operation != Operation::Fiscal && !it->paymentId.isEmpty()) {
+        // A row without a payment id cannot be asked about; one still at work is listed.
+        if (it->operation != Operation::Fiscal && (!it->paymentId.isEmpty() || !it->isSettled())) {
             asked << *it;
-            if (!payments.contains(it->paymentId)) {
+            if (!it->paymentId.isEmpty() && !payments.contains(it->paymentId)) {
                 payments << it->paymentId;
             }
         }
@@ -179,7 +183,9 @@ bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& look
 
     int counts[4] = {};
     QJsonArray disagreements;
+    QJsonArray unsure; // rows recovery or a person decides: the day's sums leave them out
     QString lines;
+    QString unsureLines;
     for (const JournalEntry& row : asked) {
         const QString status = statuses.value(row.paymentId);
         const Verdict verdict = judge(row, byPayment.value(row.paymentId), status);
@@ -187,13 +193,31 @@ bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& look
         if (!status.isEmpty()) {
             journal.noteReconciliation(row.id, status);
         }
+        const bool settledByTill = row.isSettled() && row.state != State::Resolved;
+        if (verdict.kind != Kind::Disagrees && settledByTill) {
+            continue;
+        }
+        QJsonObject item = entryJson(row);
+        item.insert("providerStatusNow", status);
+        const QString reason =
+            verdict.kind == Kind::Disagrees ? verdict.reason
+            : row.paymentId.isEmpty()
+                ? QString("journal: %1 %2 %3, no payment id: find the transaction at the provider")
+                      .arg(plainName(row.operation), amountOf(row),
+                           JournalEntry::stateName(row.state))
+                : QString("journal: %1 %2 %3; provider: %4")
+                      .arg(plainName(row.operation), amountOf(row),
+                           JournalEntry::stateName(row.state), orDash(status));
+        item.insert("reason", reason);
+        const QString line =
+            QString("  %1  %2  %3\n")
+                .arg(shortId(row.id), printable(orDash(row.paymentId)), printable(reason));
         if (verdict.kind == Kind::Disagrees) {
-            lines += QString("  %1  %2  %3\n")
-                         .arg(shortId(row.id), printable(row.paymentId), printable(verdict.reason));
-            QJsonObject item = entryJson(row);
-            item.insert("providerStatusNow", status);
-            item.insert("reason", verdict.reason);
+            lines += line;
             disagreements.append(item);
+        } else {
+            unsureLines += line;
+            unsure.append(item);
         }
     }
     const int agreeing = counts[int(Kind::Agrees)] + counts[int(Kind::CannotTell)];
@@ -208,6 +232,9 @@ bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& look
     QString text = QString("==== RECONCILE %1 .. %2\n  journal %3\n")
                        .arg(localTime(filter.since), localTime(filter.until), path);
     text += QString("\nDisagreements: %1\n").arg(disagreeing) + lines;
+    text += QString("\nNot settled, or settled by hand: %1 (recovery or a person decides)\n")
+                .arg(unsure.size()) +
+            unsureLines;
     text += QString("\n  agreeing     %1 (%2 the provider's status cannot tell)\n"
                     "  disagreeing  %3\n  unanswered   %4\n  payments     %5 asked, %6 answered\n")
                 .arg(agreeing)
@@ -225,7 +252,8 @@ bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& look
                            {"disagreeing", disagreeing},
                            {"unanswered", unanswered},
                            {"payments", int(statuses.size())},
-                           {"disagreements", disagreements}};
+                           {"disagreements", disagreements},
+                           {"notSettled", unsure}};
     outcome->customReceipt = text;
     return true;
 }

@@ -7,13 +7,129 @@
 #include "tillfixture.h"
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <csignal>
 
 namespace tilltest {
 namespace {
 
-TEST_F(TillEndToEnd, SoakReconcilesLedgerJournalAndAnswers)
+/// Prometheus' text exposition format, as node_exporter's textfile collector reads it:
+/// metric names [a-zA-Z_:][a-zA-Z0-9_:]*, label names [a-zA-Z_][a-zA-Z0-9_]* with quoted
+/// values, one HELP and one TYPE line per family before its samples, each sample a number,
+/// and a newline at the end of the file.
+void expectExpositionFormat(const QByteArray& text)
+{
+    ASSERT_TRUE(text.endsWith('\n'));
+    static const QRegularExpression comment(R"(^# (HELP|TYPE) ([a-zA-Z_:][a-zA-Z0-9_:]*) (.+)$)");
+    static const QRegularExpression sample(
+        R"(^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[a-zA-Z_][a-zA-Z0-9_]*="[^"\\]*")"
+        R"((,[a-zA-Z_][a-zA-Z0-9_]*="[^"\\]*")*\})? (\S+)$)");
+    QHash<QString, int> helps, types;
+    for (const QString& line : QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch c = comment.match(line);
+        if (c.hasMatch()) {
+            (c.captured(1) == "HELP" ? helps : types)[c.captured(2)] += 1;
+            EXPECT_TRUE(c.captured(1) == "HELP" || c.captured(3) == "gauge") << line.toStdString();
+            continue;
+        }
+        const QRegularExpressionMatch m = sample.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        EXPECT_EQ(helps.value(m.captured(1)), 1) << "HELP before " << line.toStdString();
+        EXPECT_EQ(types.value(m.captured(1)), 1) << "TYPE before " << line.toStdString();
+        bool number = false;
+        m.captured(4).toDouble(&number);
+        EXPECT_TRUE(number) << line.toStdString();
+    }
+}
+
+class Soak : public TillEndToEnd {
+protected:
+    static void closeTheDay(const QString& config, const QString& start,
+                            const QString& behindTheBack);
+};
+
+/// The day's close: a payment cancelled behind the journal's back, `journal reconcile`, and
+/// the report's net per currency against the ledger's, to the cent, outside the rows the
+/// reconciliation lists and the payments with a refund of unknown outcome.
+void Soak::closeTheDay(const QString& config, const QString& start, const QString& behindTheBack)
+{
+    if (!behindTheBack.isEmpty()) {
+        const QString other = writeConfig("soak-elsewhere.conf", "timeout = 1000\n");
+        EXPECT_EQ(till({"cancel", "--rrn", behindTheBack}, other).exitCode, 0);
+    }
+    const QString metrics = directory->filePath("soak.prom");
+    const TillRun reconciled = till(
+        {"--json", "journal", "reconcile", "--since", start, "--metrics-file", metrics}, config);
+    ASSERT_EQ(reconciled.exitCode, behindTheBack.isEmpty() ? 0 : 1) << reconciled.err.toStdString();
+    QSet<QString> listed; // payment ids, or transaction ids of rows that have none
+    bool caught = false;
+    for (const char* list : {"disagreements", "notSettled"}) {
+        for (const QJsonValue& row : reconciled.json().value(list).toArray()) {
+            const QJsonObject entry = row.toObject();
+            const QString paymentId = entry.value("paymentId").toString();
+            listed.insert(paymentId.isEmpty() ? entry.value("id").toString() : paymentId);
+            caught |= paymentId == behindTheBack &&
+                      entry.value("reason").toString().endsWith("done; provider: REVERSED");
+        }
+    }
+    EXPECT_EQ(caught, !behindTheBack.isEmpty()) << "the cancel behind the journal's back";
+
+    // The journal's own net of each payment, and the payments whose refund is of unknown
+    // outcome: a status cannot tell one refund from another.
+    QHash<QString, qint64> journalNet;
+    for (const QJsonValue& value :
+         till({"--json", "journal", "--since", start}, config).json().value("entries").toArray()) {
+        const QJsonObject row = value.toObject();
+        const QString operation = row.value("operation").toString();
+        const QString state = row.value("state").toString();
+        const QString paymentId = row.value("paymentId").toString();
+        if (operation == "partialReversal" && state != "done" && state != "declined") {
+            listed.insert(paymentId);
+        }
+        if (state == "done" && operation != "fiscal") {
+            const qint64 cents = qRound64(row.value("amount").toString().toDouble() * 100);
+            journalNet[paymentId] += operation == "sale" ? cents : -cents;
+        }
+    }
+    qint64 ledgerNet = 0, excludedLedger = 0, excludedJournal = 0;
+    for (const QJsonValue& value : ledger()) {
+        const QJsonObject p = value.toObject();
+        const qint64 held = p.value("charged").toBool()
+                                ? p.value("amount").toInt() - p.value("refunded").toInt()
+                                : 0;
+        ledgerNet += held;
+        const QString id = p.value("payment_id").toString();
+        if (listed.contains(id) || listed.contains(p.value("transaction_id").toString())) {
+            excludedLedger += held;
+            excludedJournal += journalNet.value(id);
+        }
+    }
+    const TillRun report = till({"--json", "journal", "report", "--since", start}, config);
+    qint64 reportNet = 0;
+    for (const QJsonValue& net : report.json().value("net").toArray()) {
+        if (net.toObject().value("currency").toInt() == 398) {
+            reportNet = qRound64(net.toObject().value("net").toString().toDouble() * 100);
+        }
+    }
+    EXPECT_EQ(reportNet - excludedJournal, ledgerNet - excludedLedger)
+        << "the day's net, outside " << listed.size() << " listed payments";
+    std::printf("close: net %.2f, ledger %.2f, %d listed, %d disagreements\n", reportNet / 100.0,
+                ledgerNet / 100.0, int(listed.size()),
+                reconciled.json().value("disagreeing").toInt());
+
+    QFile file(metrics);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    expectExpositionFormat(text);
+    EXPECT_TRUE(text.contains(QString("\noxlenpay_last_reconcile_disagreements %1\n")
+                                  .arg(reconciled.json().value("disagreeing").toInt())
+                                  .toUtf8()));
+    EXPECT_TRUE(text.contains("\noxlenpay_journal_readable 1\n"));
+}
+
+TEST_F(Soak, ReconcilesLedgerJournalAndAnswersAndClosesTheDay)
 {
     const int operations = qEnvironmentVariableIntValue("OXLENPAY_SOAK_OPERATIONS") > 0
                                ? qEnvironmentVariableIntValue("OXLENPAY_SOAK_OPERATIONS")
@@ -30,6 +146,7 @@ TEST_F(TillEndToEnd, SoakReconcilesLedgerJournalAndAnswers)
     const QStringList faulted = {"payment", "status", "reversal", "partial", "fiscal"};
 
     control("/_sandbox/reset", {});
+    const QString start = QDateTime::currentDateTime().toOffsetFromUtc(0).toString(Qt::ISODate);
     QHash<QString, QString> answered;  // payment id -> outcome the till printed for its sale
     QHash<QString, qint32> refundable; // approved sales and what is left of them
     int kills = 0, faultsQueued = 0, interrupts = 0, named = 0;
@@ -154,6 +271,8 @@ TEST_F(TillEndToEnd, SoakReconcilesLedgerJournalAndAnswers)
     if (open != 0) {
         mismatch(QString("%1 journal entries left sending or waiting").arg(open));
     }
+    closeTheDay(config, start, refundable.isEmpty() ? QString() : refundable.keys().first());
+
     std::printf("soak: seed %u, operations %d, kills %d, interrupts %d, faults %d, payments %d, "
                 "unknown named %d (journal %d), %.1f s, mismatches %d\n",
                 seed, operations, kills, interrupts, faultsQueued, int(ledger().size()), named,
