@@ -904,6 +904,48 @@ void Simulation::operate()
 
 // --- the checks -----------------------------------------------------------------------------
 
+void Simulation::reconcile()
+{
+    // The day's reconciliation, as `journal reconcile` keeps it: the provider's status beside
+    // every row with a payment id. The rows belong to their writers and recovery: not one
+    // field of theirs may move, or recovery and the purge would act on a changed row.
+    QVector<JournalEntry> before;
+    if (!readRows(&before)) {
+        return;
+    }
+    m_reader.close();
+    {
+        oxlenpay::Journal journal;
+        if (!journal.open(m_journal, oxlenpay::Journal::OpenMode::ExistingOnly)) {
+            return;
+        }
+        int noted = 0;
+        for (const JournalEntry& row : before) {
+            const ModelProvider::Payment* payment = m_provider.byId(row.paymentId);
+            if (payment && journal.noteReconciliation(row.id, payment->status)) {
+                ++noted;
+            }
+        }
+        journal.noteRun("reconcile", 0, noted);
+    }
+    QVector<JournalEntry> after;
+    readRows(&after);
+    const auto same = [](const JournalEntry& a, const JournalEntry& b) {
+        return a.id == b.id && a.state == b.state && a.owner == b.owner && a.changed == b.changed &&
+               a.created == b.created && a.ended == b.ended && a.amount == b.amount &&
+               a.amountKnown == b.amountKnown && a.providerStatus == b.providerStatus &&
+               a.messageKey == b.messageKey && a.refusals == b.refusals &&
+               a.retryAfter == b.retryAfter;
+    };
+    if (after.size() != before.size() ||
+        !std::equal(before.begin(), before.end(), after.begin(), same)) {
+        violate("reconcile-wrote-a-row",
+                QString("%1 rows before the reconciliation, %2 after, not all the same")
+                    .arg(before.size())
+                    .arg(after.size()));
+    }
+}
+
 bool Simulation::readRows(QVector<JournalEntry>* rows)
 {
     rows->clear();
@@ -1219,6 +1261,7 @@ QVector<Simulation::Violation> Simulation::run()
         endOlderWriter();
     }
     releaseWriteLock();
+    reconcile();
     QVector<JournalEntry> rows;
     for (int round = 0; round < FinalRecoveries; ++round) {
         advanceTo(m_nowMs + HourMs + 1000);

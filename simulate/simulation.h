@@ -118,6 +118,7 @@ private:
 
     // The checks.
     bool readRows(QVector<oxlenpay::JournalEntry>* rows);
+    void reconcile();
     /// What the journal could know of a cancel's amount: with the sale's row, and (when
     /// the purge may take that row first) without it.
     QVector<qint64> cancelAmountKnown(const QString& paymentId, qint64 sum);
