@@ -777,7 +777,7 @@ void Simulation::cancel()
     // hold what the cancel returns whatever they send.
     const qint64 sums[] = {sold.amount - sold.refundsAsked, sold.amount, 0};
     const qint64 amount = sums[m_schedule.generate() % 3];
-    const QVector<qint64> journalKnew = cancelAmountKnown(sold.paymentId, amount);
+    const QVector<qint64> journalKnew = cancelAmountKnown(sold.paymentId, sold.amount, amount);
     m_sold[index].cancelAsked = true;
     const QJsonObject done =
         command(&m_till,
@@ -791,15 +791,18 @@ void Simulation::cancel()
     }
 }
 
-QVector<qint64> Simulation::cancelAmountKnown(const QString& paymentId, qint64 sum)
+QVector<qint64> Simulation::cancelAmountKnown(const QString& paymentId, qint64 saleAmount,
+                                              qint64 sum)
 {
     QVector<JournalEntry> rows;
-    readRows(&rows);
+    // A file only a writer can read yet (an older till's, before a till of this build
+    // migrated it) holds the sale as the simulation knows it.
+    const bool read = readRows(&rows);
     const qint64 withoutSale = sum > 0 ? sum : -1;
     // A till opening the journal purges the settled rows of more than a day (journalDays).
     const qint64 purgedBefore = WallStart.toMSecsSinceEpoch() + m_nowMs + m_jumpMs - 24 * HourMs;
-    qint64 sale = -1;
-    bool purgeable = false;
+    qint64 sale = read ? -1 : saleAmount;
+    bool purgeable = !read; // the migrating till may purge the sale's row before it looks
     qint64 refunded = 0;
     for (const JournalEntry& row : rows) {
         if (row.paymentId != paymentId || !row.amountKnown) {

@@ -121,7 +121,7 @@ private:
     void reconcile();
     /// What the journal could know of a cancel's amount: with the sale's row, and (when
     /// the purge may take that row first) without it.
-    QVector<qint64> cancelAmountKnown(const QString& paymentId, qint64 sum);
+    QVector<qint64> cancelAmountKnown(const QString& paymentId, qint64 saleAmount, qint64 sum);
     /// Whether rows of a vanished journal are still missing from its path.
     bool vanishPending();
     void checkRows();
