@@ -2,6 +2,8 @@
 # One entry point for the two everyday jobs:
 #   ./make.sh demo   build and run the till's demo against the local sandbox
 #   ./make.sh test   build and run every test, then the tests once more under sanitizers
+#   ./make.sh package  build the Debian packages into packages/ (JOBS parallel jobs, default
+#                      all cores)
 # Each installs the Debian packages it needs when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -33,7 +35,7 @@ install_missing() {
 build() {
     install_missing
     cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$BUILD_DIR" -j"$(nproc)"
+    cmake --build "$BUILD_DIR" -j"${JOBS:-$(nproc)}"
 }
 
 # playwright-core for the dashboard's browser test, pinned by its lock file.
@@ -96,8 +98,18 @@ test)
     sanitized_tests
     threaded_tests
     ;;
+package)
+    # A tree of its own: the packages are built without tests, benchmarks or sanitizers.
+    PACKAGES+=(dpkg-dev file)
+    BUILD_DIR=$BUILD_DIR-package
+    build -DOXLENPAY_BUILD_TESTS=OFF -DOXLENPAY_BUILD_BENCH=OFF
+    mkdir -p packages
+    (cd "$BUILD_DIR" && cpack -B "$OLDPWD/packages" >/dev/null)
+    rm -rf packages/_CPack_Packages
+    ls -1 packages/*.deb
+    ;;
 *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|package" >&2
     exit 2
     ;;
 esac

@@ -72,6 +72,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS
     ${CMAKE_BINARY_DIR}/host/tr ${CMAKE_BINARY_DIR}/host/config
     ${CMAKE_BINARY_DIR}/host/network ${CMAKE_BINARY_DIR}/host/log4qt)
 
+# The tools' maintainer scripts: removal stops and disables the recovery timers enabled from
+# the shipped unit; purge removes what enabling left behind, never the configuration or the
+# journal.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/prerm ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_NAME oxlenpay-strova-plugin)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_SECTION libs)
 set(CPACK_COMPONENT_PLUGIN_DESCRIPTION "Oxlen Pay wallet payment plug-in for the Strova till

@@ -42,6 +42,40 @@ grep -qx "./usr/lib/systemd/system/oxlenpay-recover@.service" "$work/tools.txt"
 ! grep "/usr/lib/strova/" "$work/tools.txt"
 [ "$(grep -c '^./usr/lib/debug/.build-id/.*\.debug$' "$work/dbg.txt")" -ge 7 ]
 
+# Removal: the tools' maintainer scripts, run against a scratch root (DPKG_ROOT) with a
+# systemctl that only logs. An upgrade keeps the timers; a removal stops and disables every
+# instance; a purge removes what enabling left, never the configuration or the journal.
+dpkg-deb -e "$(ls "$work"/packages/oxlenpay-strova-tools_*.deb)" "$work/control"
+test -x "$work/control/prerm" && test -x "$work/control/postrm"
+root=$work/root
+mkdir -p "$root/run/systemd/system" "$root/etc/systemd/system/timers.target.wants" \
+    "$root/var/lib/systemd/timers" "$root/var/lib/oxlenpay-strova" "$root/pomerin/oxlenpay" "$work/bin"
+ln -s /usr/lib/systemd/system/oxlenpay-recover@.timer \
+    "$root/etc/systemd/system/timers.target.wants/oxlenpay-recover@strova.timer"
+touch "$root/var/lib/systemd/timers/stamp-oxlenpay-recover@strova.timer" \
+    "$root/var/lib/oxlenpay-strova/strova.prom" "$root/pomerin/oxlenpay/oxlenpay.conf" \
+    "$root/pomerin/oxlenpay/journal.sqlite"
+cat > "$work/bin/systemctl" <<'STUB'
+#!/bin/sh
+echo "$*" >> "$SYSTEMCTL_LOG"
+[ "$1" = list-units ] && echo "oxlenpay-recover@shop.timer loaded active waiting Recovery"
+exit 0
+STUB
+chmod +x "$work/bin/systemctl"
+maintainer() { PATH="$work/bin:$PATH" DPKG_ROOT="$root" SYSTEMCTL_LOG="$work/systemctl.log" "$@"; }
+maintainer "$work/control/prerm" upgrade
+[ ! -e "$work/systemctl.log" ] || { echo "an upgrade touched the timers" >&2; exit 1; }
+maintainer "$work/control/prerm" remove
+grep -qx "disable --now oxlenpay-recover@shop.timer" "$work/systemctl.log"
+grep -qx "disable --now oxlenpay-recover@strova.timer" "$work/systemctl.log"
+maintainer "$work/control/postrm" purge
+[ -z "$(ls -A "$root/etc/systemd/system/timers.target.wants" "$root/var/lib/systemd/timers")" ]
+[ ! -e "$root/var/lib/oxlenpay-strova" ]
+test -f "$root/pomerin/oxlenpay/oxlenpay.conf" && test -f "$root/pomerin/oxlenpay/journal.sqlite"
+rm -r "$root/run/systemd" "$work/systemctl.log"
+maintainer "$work/control/prerm" remove # no systemd running: no systemctl at all
+[ ! -e "$work/systemctl.log" ]
+
 # Installed stripped; the debug information is in the dbg package.
 dpkg-deb -x "$(ls "$work"/packages/oxlenpay-strova-plugin_*.deb)" "$work/unpacked"
 dpkg-deb -x "$(ls "$work"/packages/oxlenpay-strova-tools_*.deb)" "$work/unpacked"
