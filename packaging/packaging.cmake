@@ -43,6 +43,10 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/oxlenpay-recover@.service
     ${CMAKE_CURRENT_LIST_DIR}/systemd/oxlenpay-recover@.timer
     DESTINATION lib/systemd/system COMPONENT tools)
 
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME oxlenpay-strova-tools
+    COMPONENT tools)
+
 set(debug_binaries $<TARGET_FILE:ProcessingOxlenPay> $<TARGET_FILE:oxlenpay-till>
     $<TARGET_FILE:oxlenpay-sandbox>)
 foreach(library strovatr strovaconfig strovanetwork log4qt)
