@@ -28,19 +28,28 @@ const char* const Section = "OxlenPay";
 struct Range {
     qint64 low;
     qint64 high;
+    /// What the plug-in does with a value outside the range, which it takes all the same;
+    /// %1 is the value. Empty: it refuses it, a mistake.
+    const char* outside;
 };
 
 // The plug-in's keys; the integer ones with the range that makes sense on a till.
 const QHash<QString, Range>& integerKeys()
 {
     static const QHash<QString, Range> keys = {
-        {"merchantServiceId", {1, std::numeric_limits<qint64>::max()}},
-        {"timeout", {1000, 120000}},
-        {"frequency", {500, 60000}},
-        {"payDuration", {10000, 1800000}},
-        {"paymentProvider", {0, std::numeric_limits<int>::max()}},
-        {"reverseUnknown", {0, 1}},
-        {"journalDays", {1, 3650}},
+        {"merchantServiceId", {1, std::numeric_limits<qint64>::max(), ""}},
+        {"timeout", {1000, 120000, "the plug-in uses it: each exchange waits at most %1 ms"}},
+        {"frequency",
+         {500, 60000, "the plug-in uses it: a status poll every %1 ms (below 500: fit only for "
+                      "tests, it warns at start; below 0: polls back to back)"}},
+        {"payDuration",
+         {10000, 1800000, "the plug-in uses it: the customer has %1 ms to confirm in the wallet"}},
+        {"paymentProvider", {0, std::numeric_limits<int>::max(), ""}},
+        {"reverseUnknown",
+         {0, 1, "the plug-in reads any value but 0 as 1: a sale of unknown outcome is reversed"}},
+        {"journalDays",
+         {1, 3650, "the plug-in takes it: settled entries are kept that many days (below 1: 7 "
+                   "days, and it warns)"}},
     };
     return keys;
 }
@@ -91,51 +100,57 @@ bool isLoopback(const QString& host)
     return host == "localhost" || host == "::1" || host.startsWith("127.");
 }
 
-QString checkValue(const QString& key, const QString& value)
+/// What is wrong with one value: a mistake, or a warning when the plug-in takes it all the
+/// same; an empty text when nothing is.
+ConfigFinding checkValue(const QString& key, const QString& value)
 {
     const auto integer = integerKeys().constFind(key);
     if (integer != integerKeys().cend()) {
         bool ok = false;
         const qint64 number = value.toLongLong(&ok, 10);
         if (!ok) {
-            return QString("%1 = %2 is not a whole number: the default is used instead")
-                .arg(key, value);
+            return {0, QString("%1 = %2 is not a whole number: the default is used instead")
+                           .arg(key, value)};
         }
         if (number < integer->low || number > integer->high) {
-            return QString("%1 = %2 is outside %3 to %4")
-                .arg(key, value)
-                .arg(integer->low)
-                .arg(integer->high);
+            const QString text = QString("%1 = %2 is outside %3 to %4")
+                                     .arg(key, value)
+                                     .arg(integer->low)
+                                     .arg(integer->high);
+            if (*integer->outside == '\0') {
+                return {0, text};
+            }
+            return {0, text + ": " + QString(integer->outside).arg(number), true};
         }
-        return QString();
+        return {};
     }
     QUrl unused;
     if (key == "path" && !oxlenpay::Transport::baseUrl(QString(), value, &unused)) {
-        return QString("path = %1 names a host of its own: the plug-in refuses it; give only the "
-                       "path, such as /api/quindo-pay/merchant")
-            .arg(value);
+        return {0, QString("path = %1 names a host of its own: the plug-in refuses it; give only "
+                           "the path, such as /api/quindo-pay/merchant")
+                       .arg(value)};
     }
     if (key == "merchantServiceUserId" && !oxlenpay::Transport::usableInHeader(value)) {
-        return "merchantServiceUserId holds a control character: the plug-in sends nothing "
-               "with it, since it would end the Authorization header";
+        return {0, "merchantServiceUserId holds a control character: the plug-in sends nothing "
+                   "with it, since it would end the Authorization header"};
     }
     if (key == "merchantSecretKey" && value == "change-me") {
-        return "merchantSecretKey is still the example's placeholder: write the key the provider "
-               "issued";
+        return {0, "merchantSecretKey is still the example's placeholder: write the key the "
+                   "provider issued"};
     }
     if (key == "host") {
         const QUrl url(value, QUrl::StrictMode);
         if (!url.isValid() || url.host().isEmpty()) {
-            return QString("host = %1 is not a URL such as https://api.example").arg(value);
+            return {0, QString("host = %1 is not a URL such as https://api.example").arg(value)};
         }
         if (url.scheme() != "https" && !(url.scheme() == "http" && isLoopback(url.host()))) {
-            return QString("host = %1 is not https: the plug-in refuses it").arg(value);
+            return {0, QString("host = %1 is not https: the plug-in refuses it").arg(value)};
         }
     }
     if (value.isEmpty() && RequiredKeys.contains(key)) {
-        return QString("%1 is empty").arg(key);
+        return {0, QString("%1 is empty").arg(key)};
     }
-    return QString();
+    return {};
 }
 
 } // namespace
@@ -145,6 +160,7 @@ QVector<ConfigFinding> checkConfig(const QByteArray& content)
     QVector<ConfigFinding> findings;
     QString section;
     QHash<QString, int> seen;
+    QHash<QString, QString> values;
     const QList<QByteArray> lines = content.split('\n');
     for (int number = 1; number <= lines.size(); ++number) {
         const QString line = QString::fromUtf8(lines[number - 1]).trimmed();
@@ -191,10 +207,26 @@ QVector<ConfigFinding> checkConfig(const QByteArray& content)
                              true});
         }
         seen.insert(key, number);
-        const QString mistake = checkValue(key, value);
-        if (!mistake.isEmpty()) {
-            findings.append({number, mistake});
+        values.insert(key, value);
+        ConfigFinding finding = checkValue(key, value);
+        if (!finding.text.isEmpty()) {
+            finding.line = number;
+            findings.append(finding);
         }
+    }
+    // An absolute path replaces whatever path the host carries.
+    const QUrl host(values.value("host"), QUrl::StrictMode);
+    const QString hostPath = host.path();
+    const QString path = values.value("path", oxlenpay::settings::DefaultPath);
+    QUrl base;
+    if (host.isValid() && !hostPath.isEmpty() && hostPath != "/" &&
+        oxlenpay::Transport::baseUrl(values.value("host"), path, &base) &&
+        !base.path().startsWith(hostPath.chopped(hostPath.endsWith('/') ? 1 : 0))) {
+        findings.append({seen.value("host"),
+                         QString("host = %1 carries the path %2, which path (%3) replaces: "
+                                 "requests go to %4; put the whole path in path")
+                             .arg(values.value("host"), hostPath, path, base.toString()),
+                         true});
     }
     for (const QString& key : RequiredKeys) {
         if (!seen.contains(key)) {

@@ -113,14 +113,20 @@ int withMetrics(const till::TillCommand& command, int status)
 }
 
 /// `check-config --online`: one signed status request for a payment that cannot exist.
-till::ConfigFinding checkOnline()
+till::ConfigFinding checkOnline(till::TillCommand::Verbosity verbosity)
 {
     oxlenpay::Interface client;
     client.init();
     const QString nobody = "check-config-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // The provider's "no such payment" is the answer hoped for: the client's error line about
+    // it would read as a failure. What the exchange found is the finding below.
+    if (verbosity != till::TillCommand::Verbosity::Verbose) {
+        till::installLogHandler(till::TillCommand::Verbosity::Quiet);
+    }
     const auto answer = client.sendRequest(
         oxlenpay::Interface::PaymentStatus,
         {{"service_id", client.getMerchantServiceId().toLongLong()}, {"payment_id", nobody}});
+    till::installLogHandler(verbosity);
     if (answer.errorCode == 1009 || (answer.success && !answer.getPaymentStatus().isEmpty())) {
         return {0,
                 "online: the host answers, its certificate is trusted and the signature is "
@@ -138,9 +144,15 @@ till::ConfigFinding checkOnline()
                        .arg(answer.errorCode)
                        .arg(answer.message.ru())};
     }
-    return {0, QString("online: no answer from the provider: %1 (%2)")
+    // Most often a private CA: the system's store does not know the provider's issuer.
+    const QString hint = answer.message.key() == QLatin1String("restClientTlsFailed")
+                             ? "; when the provider's certificate comes from a CA of your own, "
+                               "give it with --ca-file PEM here and STROVA_CA_FILE=PEM to the "
+                               "host and the recovery timer (/etc/default/oxlenpay-recover)"
+                             : "";
+    return {0, QString("online: no answer from the provider: %1 (%2)%3")
                    .arg(answer.message.isEmpty() ? "the answer was lost" : answer.message.ru(),
-                        answer.message.key())};
+                        answer.message.key(), hint)};
 }
 
 int checkConfig(const till::TillCommand& command)
@@ -160,7 +172,7 @@ int checkConfig(const till::TillCommand& command)
         Singleton<Config>::instance = new Config; // the host's, kept for the whole run
         Singleton<Config>::instance->redirect(oxlenpay::settings::ConfigPath,
                                               QFileInfo(path).absoluteFilePath());
-        till::ConfigFinding online = checkOnline();
+        till::ConfigFinding online = checkOnline(command.verbosity);
         online.warning = false;
         findings.append(online);
     }

@@ -136,6 +136,7 @@ TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
         QStringList arguments;
         int exitCode;
         const char* says;
+        QString caFile = QString(); // "-": the till is given no CA file
     };
     const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner;
     const QFile::Permissions open = owner | QFile::ReadGroup | QFile::ReadOther;
@@ -154,6 +155,12 @@ TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
         {"online, right secret", "", owner, {"--online"}, 0, "signature is accepted"},
         {"online, wrong secret", "merchantSecretKey = wrong\n", owner, {"--online"}, 2,
          "refused the signature"},
+        {"online, a CA the till was not given", "", owner, {"--online"}, 2,
+         "give it with --ca-file PEM here and STROVA_CA_FILE=PEM", "-"},
+        {"a wait the plug-in takes, shorter than usual", "payDuration = 6000\n", owner, {}, 1,
+         "the customer has 6000 ms to confirm"},
+        {"a host whose path is replaced", "host = " + root.toUtf8() + "/shop\n", owner, {}, 1,
+         "carries the path /shop, which path (/api/quindo-pay/merchant) replaces"},
     };
     // clang-format on
     int n = 0;
@@ -170,9 +177,13 @@ TEST_F(Support, CheckConfigIsAsStrictAsThePlugIn)
                    journalPath("check.conf").toUtf8() + "\n" + c.extra);
         file.close();
         QFile::setPermissions(config, c.mode);
-        const TillRun run = till(QStringList{"check-config"} + c.arguments + QStringList{config});
+        const TillRun run =
+            till(QStringList{"check-config"} + c.arguments + QStringList{config}, config, c.caFile);
         EXPECT_EQ(run.exitCode, c.exitCode) << run.out.toStdString();
         EXPECT_TRUE(run.out.contains(c.says)) << run.out.toStdString();
+        if (c.exitCode == 0) {
+            EXPECT_FALSE(run.err.contains("ERROR")) << run.err.toStdString();
+        }
     }
 }
 
