@@ -7,8 +7,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,23 +18,21 @@ namespace {
 // mode for this user (root ignores the mode bits, so that alone proves nothing), and
 // neither the immutable nor the append-only flag, which stop root too. SQLite maps the
 // "-shm" file: one it cannot write ends the process with SIGBUS instead of an error.
+// No descriptor of the file is opened: closing one would drop every POSIX lock this process
+// holds on it, SQLite's included, when another handle of this process has the journal open;
+// another process could then take the journal for unused and reset the log under it.
 bool writableFile(const QString& path, bool folder, QString* problem)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat info {};
-    if (::lstat(name.constData(), &info) != 0) {
+    struct statx info {};
+    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &info) != 0) {
         return true; // made anew, by this process
     }
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW |
-                                                (folder ? O_DIRECTORY : 0));
-    int flags = 0;
-    const bool known = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    if (known && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0) {
+    const quint64 stopped = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+    if ((info.stx_attributes_mask & info.stx_attributes & stopped) != 0) {
         *problem = QString("%1 is marked %2: nothing can change it")
-                       .arg(path, (flags & FS_IMMUTABLE_FL) ? "immutable" : "append-only");
+                       .arg(path, (info.stx_attributes & STATX_ATTR_IMMUTABLE) ? "immutable"
+                                                                               : "append-only");
         return false;
     }
     const int access = folder ? W_OK | X_OK : W_OK | R_OK;
@@ -132,8 +128,8 @@ bool FileIdentity::ownedSafely(const QString& path, QString* problem)
 
 bool FileIdentity::openedSafely(const QString& path, QString* problem)
 {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // A path descriptor: closing it drops no POSIX lock of this process (see writableFile).
+    const int fd = ::open(QFile::encodeName(path).constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         *problem = QString("cannot open %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;

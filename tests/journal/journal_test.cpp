@@ -8,8 +8,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -536,4 +538,36 @@ TEST(Journal, ReconciliationsAndRunsStandBesideTheRows)
     EXPECT_EQ(journal.removeSettledBefore(after[0].changed.addSecs(1)), 1);
     ASSERT_TRUE(journal.reconciliations(&checked));
     EXPECT_TRUE(checked.isEmpty());
+}
+
+// A second handle opened in a process (a till that writes what its recovery did while the
+// plug-in holds the journal) must leave the first one's locks in place: had its checks
+// closed a descriptor of the files, the process would lose them, and another process would
+// take the journal for unused and reset its log under it.
+TEST(Journal, ASecondHandleInOneProcessKeepsTheLocksOfTheFirst)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("held.sqlite");
+    Journal first;
+    JournalEntry row = entry("held", State::Waiting);
+    ASSERT_TRUE(first.open(path) && first.record(&row));
+    const auto lockedForOthers = [&](const QString& file) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const int fd = ::open(QFile::encodeName(file).constData(), O_RDWR);
+            struct flock probe {};
+            probe.l_type = F_WRLCK;
+            probe.l_whence = SEEK_SET;
+            ::_exit(fd >= 0 && ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK ? 0
+                                                                                            : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    ASSERT_TRUE(lockedForOthers(path + "-shm")) << "the open journal's index is locked";
+    Journal second;
+    ASSERT_TRUE(second.open(path, Journal::OpenMode::ExistingOnly))
+        << second.errorString().toStdString();
+    EXPECT_TRUE(lockedForOthers(path + "-shm")) << "the second open dropped the first's locks";
 }
