@@ -13,6 +13,8 @@ QJsonObject Payment::toJson() const
                        {"client_phone_number", phone},
                        {"scenario", scenarioName(scenario)},
                        {"charged", charged},
+                       {"currency", currency},
+                       {"answer_lost", answerLost},
                        {"polls", polls},
                        {"repeats", repeats},
                        {"fiscal_url", fiscalUrl},

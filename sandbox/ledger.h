@@ -24,6 +24,10 @@ struct Payment {
     QString fiscalUrl;
     QDateTime created;
     bool charged = false; // the customer's money was taken at some point
+    int currency = 398;
+    /// A request that created or changed the payment was carried out and got no answer
+    /// (lost, or a 5xx after the fact): the till never heard what happened to it.
+    bool answerLost = false;
 
     /// What could still be refunded: nothing once the sale failed or was reversed.
     qint64 rest() const

@@ -42,13 +42,15 @@ bool parse(const QStringList& arguments, sandbox::SandboxOptions* options, QStri
         withDefault("user-id", "Accepted user id of Authorization.", "id", options->userId);
     const auto secret = withDefault("secret", "Secret key the signature is checked with.", "key",
                                     options->secretKey);
+    const auto currency = withDefault("currency", "The merchant account's currency (ISO 4217).",
+                                      "code", QString::number(options->currency));
     const auto settle = withDefault("settle-after", "Status polls before a sale settles.", "n",
                                     QString::number(options->settleAfterPolls));
     const auto slow = withDefault("slow-ms", "Delay of the slow scenario.", "ms",
                                   QString::number(options->slowDelayMs));
     const QCommandLineOption quiet("quiet", "No line per request.");
     parser.addOptions({host, port, basePath, plain, certificate, key, certificateOut, serviceId,
-                       cashbox, user, secret, settle, slow, quiet});
+                       cashbox, user, secret, currency, settle, slow, quiet});
     parser.process(arguments);
 
     // Each number is checked on its own, so the message names the option at fault.
@@ -64,11 +66,13 @@ bool parse(const QStringList& arguments, sandbox::SandboxOptions* options, QStri
         }
         return true;
     };
-    qint64 portNumber = 0, service = 0, polls = 0, slowMs = 0;
+    qint64 portNumber = 0, service = 0, polls = 0, slowMs = 0, currencyCode = 0;
     if (!number(port, 65535, &portNumber) || !number(serviceId, Q_INT64_C(1) << 53, &service) ||
-        !number(settle, 1000000, &polls) || !number(slow, 3600000, &slowMs)) {
+        !number(currency, 999, &currencyCode) || !number(settle, 1000000, &polls) ||
+        !number(slow, 3600000, &slowMs)) {
         return false;
     }
+    options->currency = int(currencyCode);
     options->host = parser.value(host);
     options->port = quint16(portNumber);
     options->basePath = parser.value(basePath);

@@ -1,5 +1,7 @@
 #include "merchantapi.h"
 
+#include <QElapsedTimer>
+
 namespace sandbox {
 
 MerchantApi::MerchantApi(const SandboxOptions& options)
@@ -45,12 +47,24 @@ Delivery MerchantApi::handleMerchant(const HttpRequest& request, const QString& 
         m_state.record(request, path, unknown, QString());
         return unknown;
     }
+    QElapsedTimer handling;
+    handling.start();
     const ProviderReply reply = m_provider.handle(*operation, request);
     Delivery delivery = reply.delivery;
     delivery.paymentId = reply.paymentId;
     delivery.errorCode = reply.errorCode;
+    // A request that moved the payment and whose answer never reached the till: the till
+    // cannot know what happened, and the dashboard marks the payment so.
+    const bool unanswered = delivery.mode == Delivery::Mode::Lost ||
+                            delivery.mode == Delivery::Mode::Reset || delivery.status >= 500;
+    if (unanswered && *operation != Operation::Status && carriesOut(reply.fault)) {
+        if (Payment* payment = m_state.ledger.find(reply.paymentId)) {
+            payment->answerLost = true;
+        }
+    }
     m_state.record(request, path, delivery,
-                   reply.fault == WireFault::None ? QString() : wireFaultName(reply.fault));
+                   reply.fault == WireFault::None ? QString() : wireFaultName(reply.fault),
+                   handling.elapsed());
     return delivery;
 }
 

@@ -295,6 +295,8 @@ ProviderApi::Outcome ProviderApi::payment(const QJsonObject& body, WireFault fau
     // A repeated transaction is answered plainly, and counted: a till must never send one.
     if (!created) {
         ++payment.repeats;
+    } else {
+        payment.currency = m_options.currency;
     }
     return {200, answerFor(payment), created ? scenario.fault : WireFault::None};
 }

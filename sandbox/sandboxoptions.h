@@ -22,6 +22,9 @@ struct SandboxOptions {
     QString cashboxCode = "till-01";
     QString userId = "merchant-user";
     QString secretKey = "sandbox-secret";
+    /// The merchant account's currency (ISO 4217 numeric): the API carries none, every
+    /// payment is in it.
+    int currency = 398;
 
     /// Status polls after which a default sale settles to SUCCESS.
     int settleAfterPolls = 2;

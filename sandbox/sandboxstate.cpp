@@ -70,13 +70,20 @@ QJsonObject RequestRecord::toJson() const
             {"fault", fault},
             {"authorization", authorization},
             {"body", body},
-            {"response", response}};
+            {"response", response},
+            {"duration_ms", durationMs}};
 }
 
 void SandboxState::record(const HttpRequest& request, const QString& path, const Delivery& delivery,
-                          const QString& fault)
+                          const QString& fault, qint64 handledMs)
 {
     RequestRecord entry;
+    // What the client waits: the handling, and the delay a slow or trickled answer adds.
+    const qint64 answerBytes = delivery.raw.isEmpty() ? delivery.body.size() : delivery.raw.size();
+    entry.durationMs = handledMs + (delivery.mode == Delivery::Mode::Slow ? delivery.delayMs
+                                    : delivery.mode == Delivery::Mode::Trickle
+                                        ? qint64(delivery.delayMs) * answerBytes
+                                        : 0);
     entry.sequence = ++sequence;
     entry.time = QDateTime::currentDateTimeUtc();
     entry.method = request.method;

@@ -25,6 +25,7 @@ struct RequestRecord {
     QString authorization; // user id only
     QString body;          // "otp_data" masked
     QString response;      // the answer's body as sent; empty when none went out
+    qint64 durationMs = 0; // from the request read to the answer's last byte, as planned
 
     QJsonObject toJson() const;
 };
@@ -46,8 +47,9 @@ struct SandboxState {
     QHash<QString, QList<RequestRecord>> timelines;
     qint64 sequence = 0;
 
+    /// `handledMs`: how long the sandbox took to decide the answer.
     void record(const HttpRequest& request, const QString& path, const Delivery& delivery,
-                const QString& fault);
+                const QString& fault, qint64 handledMs = 0);
     QJsonObject ledgerJson() const;
     QJsonObject statsJson() const;
     /// The payment and every request about it; empty when there is no such payment.

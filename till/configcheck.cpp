@@ -40,16 +40,18 @@ const QHash<QString, Range>& integerKeys()
         {"merchantServiceId", {1, std::numeric_limits<qint64>::max(), ""}},
         {"timeout", {1000, 120000, "the plug-in uses it: each exchange waits at most %1 ms"}},
         {"frequency",
-         {500, 60000, "the plug-in uses it: a status poll every %1 ms (below 500: fit only for "
-                      "tests, it warns at start; below 0: polls back to back)"}},
+         {500, 60000,
+          "the plug-in uses it: a status poll every %1 ms (below 500: fit only for "
+          "tests, it warns at start; below 0: polls back to back)"}},
         {"payDuration",
          {10000, 1800000, "the plug-in uses it: the customer has %1 ms to confirm in the wallet"}},
         {"paymentProvider", {0, std::numeric_limits<int>::max(), ""}},
         {"reverseUnknown",
          {0, 1, "the plug-in reads any value but 0 as 1: a sale of unknown outcome is reversed"}},
         {"journalDays",
-         {1, 3650, "the plug-in takes it: settled entries are kept that many days (below 1: 7 "
-                   "days, and it warns)"}},
+         {1, 3650,
+          "the plug-in takes it: settled entries are kept that many days (below 1: 7 "
+          "days, and it warns)"}},
     };
     return keys;
 }

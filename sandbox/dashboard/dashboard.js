@@ -3,11 +3,14 @@
 
 const $ = (id) => document.getElementById(id);
 const units = (hundredths) => (Number(hundredths) / 100).toFixed(2);
-const time = (iso) => (iso ? new Date(iso).toLocaleString() : "");
+// ISO-8601 in UTC, to the second, as the till prints its times: the full time is the title.
+const time = (iso) => (iso ? String(iso).replace(/\.\d+Z$/, "Z") : "");
+const short = (id) => (id && id.length > 13 ? id.slice(0, 8) + "…" : id || "");
 const seen = {};
 const expanded = new Set(); // sequence numbers of the requests shown with their bodies
 let basePath = "";
 let timelineId = "";
+let allPayments = [];
 
 function cell(text, className) {
   const td = document.createElement("td");
@@ -61,6 +64,14 @@ function paymentRow(p) {
   status.textContent = p.payment_status;
   const statusCell = cell("");
   statusCell.append(status);
+  if (p.answer_lost) {
+    const mark = document.createElement("span");
+    mark.className = "mark answer-lost";
+    mark.textContent = "no answer";
+    mark.title = "A request that created or changed this payment was carried out, and its " +
+      "answer never reached the till (lost, reset or a 5xx)";
+    statusCell.append(mark);
+  }
   const link = cell("");
   const receipt = p.fiscal_url ? webLink(p.fiscal_url, "receipt") : null;
   if (receipt) link.append(receipt);
@@ -79,9 +90,13 @@ function paymentRow(p) {
   const id = cell(p.payment_id, "link");
   id.dataset.timeline = p.payment_id;
   id.title = "Every request about this payment";
-  tr.append(id, cell(p.transaction_id), cell(units(p.amount), "num"),
+  const transaction = cell(short(p.transaction_id));
+  transaction.title = p.transaction_id;
+  const created = cell(time(p.created));
+  created.title = p.created || "";
+  tr.append(id, transaction, cell(units(p.amount), "num"), cell(p.currency, "num"),
     cell(units(p.refunded), "num"), cell(units(p.rest), "num"), statusCell,
-    cell(p.polls, "num"), cell(p.scenario), link, cell(time(p.created)), customer);
+    cell(p.polls, "num"), cell(p.scenario), link, created, customer);
   return tr;
 }
 
@@ -99,7 +114,7 @@ function bodiesRow(r) {
   const tr = document.createElement("tr");
   tr.className = "bodies";
   const td = cell("");
-  td.colSpan = 6;
+  td.colSpan = 7;
   const part = (title, text) => {
     const h = document.createElement("h3");
     h.textContent = title;
@@ -118,15 +133,32 @@ function requestRow(r) {
   tr.className = "request" + (expanded.has(r.sequence) ? " open" : "");
   tr.dataset.sequence = r.sequence;
   tr.append(cell(time(r.time)), cell(r.method + " " + shortPath(r.path)), statusCell(r),
-    cell(r.error_code || "", "num"), cell(r.payment_id), cell(r.fault));
+    cell(r.duration_ms, "num"), cell(r.error_code || "", "num"), cell(r.payment_id), cell(r.fault));
   return expanded.has(r.sequence) ? [tr, bodiesRow(r)] : tr;
 }
 
 function timelineRow(r) {
   const tr = document.createElement("tr");
   tr.append(cell(time(r.time)), cell(r.method + " " + shortPath(r.path)), statusCell(r),
-    cell(r.error_code || "", "num"), cell(r.fault));
+    cell(r.duration_ms, "num"), cell(r.error_code || "", "num"), cell(r.fault));
   return tr;
+}
+
+// The payments a search names: by payment id or transaction id (any part), or by amount.
+function matching(payments) {
+  const query = $("search").value.trim().toLowerCase();
+  if (!query) return payments;
+  return payments.filter((p) => String(p.payment_id).includes(query) ||
+    String(p.transaction_id).toLowerCase().includes(query) || units(p.amount) === query ||
+    units(p.amount) === Number(query.replace(",", ".")).toFixed(2));
+}
+
+function showPayments() {
+  const shown = matching(allPayments);
+  fill("ledger", "ledger-empty", shown, paymentRow);
+  $("payment-count").textContent = !allPayments.length ? ""
+    : shown.length === allPayments.length ? "(" + allPayments.length + ")"
+      : "(" + shown.length + " of " + allPayments.length + ")";
 }
 
 function faultRow(f) {
@@ -156,8 +188,8 @@ async function refresh() {
     const now = { payments: JSON.stringify(payments), faults: JSON.stringify(faults.faults),
       requests: JSON.stringify(requests.requests) };
     if (now.payments !== last.payments) {
-      fill("ledger", "ledger-empty", payments, paymentRow);
-      $("payment-count").textContent = payments.length ? "(" + payments.length + ")" : "";
+      allPayments = payments;
+      showPayments();
     }
     if (now.faults !== last.faults) fill("faults", "faults-empty", faults.faults, faultRow);
     latestRequests = requests.requests;
@@ -256,6 +288,7 @@ async function start() {
     });
   }
   $("open-reference").addEventListener("click", () => showReference().catch(() => {}));
+  $("search").addEventListener("input", showPayments);
   $("copy-config").addEventListener("click", copyConfig);
   $("fault-form").addEventListener("submit", async (event) => {
     event.preventDefault();

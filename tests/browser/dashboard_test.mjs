@@ -85,7 +85,9 @@ async function main() {
   const baseUrl = await startSandbox();
   browser = await chromium.launch({ executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
     args: ["--no-sandbox"] });
-  const page = await browser.newPage({ ignoreHTTPSErrors: true, viewport: { width: 1440, height: 900 } });
+  // A till's screen: at 1280 x 800 nothing may be clipped and every button must be in view.
+  const viewport = { width: 1280, height: 800 };
+  const page = await browser.newPage({ ignoreHTTPSErrors: true, viewport });
   await page.goto(baseUrl.origin + "/_sandbox/");
   await page.locator("#base-path", { hasText: baseUrl.pathname }).waitFor({ timeout: 10000 });
 
@@ -96,7 +98,29 @@ async function main() {
   const row = page.locator("#ledger tbody tr", { hasText: paymentId });
   await row.locator(".badge", { hasText: "PENDING" }).waitFor();
   if (!(await row.textContent()).includes("12.34")) fail("the ledger row shows no 12.34");
-  await page.screenshot({ path: join(outputDir, "dashboard-pending.png"), fullPage: true });
+  const cells = await row.locator("td").allTextContents();
+  if (!cells.includes("398")) fail("no currency column: " + cells.join(" | "));
+  if (!cells.some((text) => /^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$/.test(text))) {
+    fail("no ISO-8601 time in the row: " + cells.join(" | "));
+  }
+  // The widest the ledger gets: a pending row with both customer buttons.
+  await page.locator("#requests tbody tr").first().waitFor();
+  const layout = await page.evaluate(() => {
+    const outside = [...document.querySelectorAll("button")]
+      .filter((b) => b.offsetParent !== null)
+      .map((b) => ({ text: b.textContent, box: b.getBoundingClientRect() }))
+      .filter(({ box }) => box.left < 0 || box.right > window.innerWidth)
+      .map(({ text, box }) => `${text} ${Math.round(box.left)}..${Math.round(box.right)}`);
+    const clipped = [...document.querySelectorAll("table")]
+      .filter((t) => t.offsetParent !== null && t.scrollWidth > t.parentElement.clientWidth)
+      .map((t) => t.id);
+    return { outside, clipped, page: document.documentElement.scrollWidth > window.innerWidth };
+  });
+  if (layout.outside.length) fail("buttons outside the 1280 px viewport: " + layout.outside.join(", "));
+  if (layout.clipped.length || layout.page) {
+    fail("tables wider than the 1280 x 800 page: " + layout.clipped.join(", "));
+  }
+  await page.screenshot({ path: join(outputDir, "dashboard-1280x800.png") });
 
   await page.locator(`button[data-action="approve"][data-payment-id="${paymentId}"]`).click();
   const { code, out } = await Promise.race([sale, new Promise((_, reject) =>
@@ -117,6 +141,22 @@ async function main() {
   if (fiscal.status !== 200) fail("the fiscal link was refused: " + fiscal.status + " " + fiscal.body);
   await row.locator("td", { hasText: "javascript:alert(1)" }).waitFor({ timeout: 5000 });
   if ((await row.locator("a").count()) !== 0) fail("a javascript: fiscal URL became a link");
+
+  // Each request's duration; a search by payment id, by transaction part and by amount.
+  const duration = await page.locator("#requests tbody tr.request td").nth(3).textContent();
+  if (!/^\d+$/.test(duration)) fail("no duration in the request log: " + duration);
+  const lost = await runTill(baseUrl, ["sale", "--amount", "7.00", "--token", "lost-browser"]);
+  if (lost.code !== 4) fail("a sale whose answer was lost ended " + lost.code);
+  await page.locator("#ledger .answer-lost").first().waitFor({ timeout: 5000 });
+  const search = async (text, rows) => {
+    await page.locator("#search").fill(text);
+    await page.waitForFunction((n) => document.querySelectorAll("#ledger tbody tr").length === n &&
+      !document.querySelector("#ledger").hidden === (n > 0), rows, { timeout: 5000 });
+  };
+  await search(paymentId, 1);
+  await search("7.00", 1);
+  await search("99.99", 0);
+  await search("", 2);
 
   // A request row opens to its bodies, with the token masked.
   await page.locator("#requests tr.request", { hasText: "POST /payment" }).last().click();

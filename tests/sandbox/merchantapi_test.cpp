@@ -6,6 +6,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -268,6 +269,24 @@ TEST_F(MerchantApiTest, InjectedFaultsHitTheNextRequestOfTheirOperation)
     EXPECT_EQ(lost.mode, Delivery::Mode::Lost);
     EXPECT_EQ(poll(id).value("payment_status").toString(), "REVERSED")
         << "a lost answer still carried the reversal out";
+    // The dashboard marks it: the till never heard the reversal happened. A lost poll, which
+    // moves nothing, marks nothing.
+    const auto ledgerRow = [&](const QString& paymentId) {
+        const Delivery ledger = api.handle({"GET", "/_sandbox/ledger", {}, {}});
+        for (const QJsonValue& row :
+             QJsonDocument::fromJson(ledger.body).object().value("payments").toArray()) {
+            if (row.toObject().value("payment_id").toString() == paymentId) {
+                return row.toObject();
+            }
+        }
+        return QJsonObject();
+    };
+    EXPECT_TRUE(ledgerRow(id).value("answer_lost").toBool());
+    EXPECT_EQ(ledgerRow(id).value("currency").toInt(), 398);
+    const QString other = settledSale();
+    ASSERT_TRUE(api.injectFault("status", WireFault::Lost));
+    poll(other);
+    EXPECT_FALSE(ledgerRow(other).value("answer_lost").toBool());
 
     const Delivery control =
         api.handle({"POST", "/_sandbox/faults", {}, R"({"operation":"status","fault":"no-id"})"});
@@ -524,6 +543,25 @@ TEST(SandboxServerTest, TwoHostsOrTwoOriginsAreRefusedAndTheDashboardIsNeverFram
         EXPECT_TRUE(refused.startsWith("HTTP/1.1 400")) << refused.left(80).toStdString();
         EXPECT_TRUE(refused.contains("more than one Host or Origin header"));
     }
+}
+
+// The sandbox README's table of faults names every fault the sandbox accepts, and no other.
+TEST(SandboxReadme, TheFaultTableIsTheSandboxsOwnList)
+{
+    QFile readme(QStringLiteral(OXLENPAY_SOURCE_DIR) + "/sandbox/README.md");
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    const QString table = text.mid(text.indexOf("### Faults")).section("\n\n", 1, 1);
+    static const QRegularExpression row("^\\| `([a-z0-9-]+)` \\|",
+                                        QRegularExpression::MultilineOption);
+    QStringList listed;
+    for (auto match = row.globalMatch(table); match.hasNext();) {
+        listed << match.next().captured(1);
+    }
+    QStringList accepted = sandbox::wireFaultNames().mid(1); // "none" is no fault
+    listed.sort();
+    accepted.sort();
+    EXPECT_EQ(listed, accepted);
 }
 
 } // namespace

@@ -69,7 +69,7 @@ maintainer "$work/control/prerm" remove
 grep -qx "disable --now oxlenpay-recover@shop.timer" "$work/systemctl.log"
 grep -qx "disable --now oxlenpay-recover@strova.timer" "$work/systemctl.log"
 maintainer "$work/control/postrm" purge
-[ -z "$(ls -A "$root/etc/systemd/system/timers.target.wants" "$root/var/lib/systemd/timers")" ]
+[ -z "$(find "$root/etc/systemd/system/timers.target.wants" "$root/var/lib/systemd/timers" -mindepth 1)" ]
 [ ! -e "$root/var/lib/oxlenpay-strova" ]
 test -f "$root/pomerin/oxlenpay/oxlenpay.conf" && test -f "$root/pomerin/oxlenpay/journal.sqlite"
 rm -r "$root/run/systemd" "$work/systemctl.log"
