@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -262,20 +263,24 @@ QStringList schemaOf(const QString& path)
     return facts;
 }
 
+// A journal as version 1 of the plug-in wrote it, without rows.
+const std::string VersionOne = R"(
+    CREATE TABLE operations (id TEXT PRIMARY KEY NOT NULL, operation TEXT NOT NULL,
+        amount INTEGER NOT NULL, currency INTEGER NOT NULL, payment_id TEXT NOT NULL DEFAULT '',
+        state TEXT NOT NULL, provider_status TEXT NOT NULL DEFAULT '',
+        message_key TEXT NOT NULL DEFAULT '', created_ms INTEGER NOT NULL,
+        changed_ms INTEGER NOT NULL, owner_pid INTEGER NOT NULL, owner_start INTEGER NOT NULL);
+    PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)";
+
 TEST(Journal, AVersionOneFileClimbsTheLadderInOneStep)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("v1.sqlite");
-    runSql(path, R"(
-        CREATE TABLE operations (id TEXT PRIMARY KEY NOT NULL, operation TEXT NOT NULL,
-            amount INTEGER NOT NULL, currency INTEGER NOT NULL, payment_id TEXT NOT NULL DEFAULT '',
-            state TEXT NOT NULL, provider_status TEXT NOT NULL DEFAULT '',
-            message_key TEXT NOT NULL DEFAULT '', created_ms INTEGER NOT NULL,
-            changed_ms INTEGER NOT NULL, owner_pid INTEGER NOT NULL, owner_start INTEGER NOT NULL);
+    runSql(path, (VersionOne + R"(
         INSERT INTO operations VALUES ('a', 'sale', 100, 398, 'pay-a', 'unknown', '', 'k', 1, 1, 5, 6);
         INSERT INTO operations VALUES ('b', 'sale', 200, 398, 'pay-b', 'waiting', '', '', 2, 2, 5, 6);
-        INSERT INTO operations VALUES ('r', 'reversal', 0, 398, 'pay-b', 'done', '', '', 0, 0, 5, 6);
-        PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)");
+        INSERT INTO operations VALUES ('r', 'reversal', 0, 398, 'pay-b', 'done', '', '', 0, 0, 5, 6);)")
+                     .c_str());
     Journal reader;
     EXPECT_FALSE(reader.open(path, Journal::OpenMode::ReadOnly));
     EXPECT_TRUE(reader.errorString().contains("version is 1 and must be migrated to 4"));
@@ -465,18 +470,10 @@ TEST(Journal, WritersOpeningAtOnceAllFindOneJournal)
     QTemporaryDir dir;
     for (int round = 0; round < 12; ++round) {
         const QString path = dir.filePath(QString("fresh-%1.sqlite").arg(round));
+        QFile made(path); // empty: made by a till that has not written its tables yet
+        ASSERT_TRUE(made.open(QIODevice::WriteOnly));
         if (round % 2 == 1) {
-            runSql(path, R"(
-                CREATE TABLE operations (id TEXT PRIMARY KEY NOT NULL, operation TEXT NOT NULL,
-                    amount INTEGER NOT NULL, currency INTEGER NOT NULL,
-                    payment_id TEXT NOT NULL DEFAULT '', state TEXT NOT NULL,
-                    provider_status TEXT NOT NULL DEFAULT '', message_key TEXT NOT NULL DEFAULT '',
-                    created_ms INTEGER NOT NULL, changed_ms INTEGER NOT NULL,
-                    owner_pid INTEGER NOT NULL, owner_start INTEGER NOT NULL);
-                PRAGMA application_id = 1331186252; PRAGMA user_version = 1;)");
-        } else {
-            QFile empty(path); // made by a till that has not written its tables yet
-            ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+            runSql(path, VersionOne.c_str());
         }
         ::chmod(QFile::encodeName(path).constData(), 0600);
         std::atomic<int> ready{0};
