@@ -142,6 +142,15 @@ std::chrono::milliseconds busyStep(int count)
     return std::chrono::milliseconds(steps[count < last ? count : last]);
 }
 
+/// Waits on WaitClock, so that a simulation runs the wait in virtual time.
+void pauseUntil(WaitClock::TimePoint until)
+{
+    std::mutex mutex;
+    std::condition_variable never;
+    std::unique_lock<std::mutex> lock(mutex);
+    WaitClock::waitUntil(lock, never, until);
+}
+
 /// Runs a statement that writes; a simulation may end the process on either side of it.
 int stepWrite(sqlite3_stmt* statement)
 {
@@ -186,10 +195,7 @@ struct Journal::Private {
         if (now >= end) {
             return 0;
         }
-        std::mutex mutex;
-        std::condition_variable never;
-        std::unique_lock<std::mutex> lock(mutex);
-        WaitClock::waitUntil(lock, never, std::min(end, now + busyStep(count)));
+        pauseUntil(std::min(end, now + busyStep(count)));
         return 1;
     }
 
@@ -242,10 +248,7 @@ struct Journal::Private {
                     WaitClock::now() - since >= std::chrono::milliseconds(busyTimeoutMs)) {
                     break;
                 }
-                std::mutex mutex;
-                std::condition_variable never;
-                std::unique_lock<std::mutex> lock(mutex);
-                WaitClock::waitUntil(lock, never, WaitClock::now() + busyStep(tries));
+                pauseUntil(WaitClock::now() + busyStep(tries));
             }
             ready = ready && database.execute("PRAGMA synchronous = FULL");
             // Every commit is already synced in the log. Copying it into the main file when

@@ -1,12 +1,9 @@
 #include "journalschema.h"
 
-#include "crashpoint.h"
 #include "journalentry.h"
 #include "sqlitedatabase.h"
 
 #include <QStringList>
-
-#include <sqlite3.h>
 
 namespace oxlenpay {
 
@@ -316,26 +313,15 @@ bool JournalSchema::prepare(SqliteDatabase& database, Access access, bool* older
     // Another till may be making or migrating the same file at this very moment (a fresh
     // install opened by the host and the recovery timer at once): what the file needs is
     // decided again under the write lock, from what it holds then.
-    if (!database.execute("BEGIN IMMEDIATE")) {
-        return false;
-    }
-    sql.clear();
-    const bool replanned =
-        readState(database, &state) && plan(database, state, false, olderVersion, &sql, &what);
-    reachCrashPoint("in a transaction, before its statements");
-    const bool done =
-        replanned && (sql.isEmpty() || sqlite3_exec(database.handle(), sql.constData(), nullptr,
-                                                    nullptr, nullptr) == SQLITE_OK);
-    reachCrashPoint("in a transaction, before its commit");
-    if (done && database.execute("COMMIT")) {
-        return sql.isEmpty() ? database.execute(indexes().constData()) : true;
-    }
-    const QString error = replanned
-                              ? what + ": " + QString::fromUtf8(sqlite3_errmsg(database.handle()))
-                              : database.error();
-    database.execute("ROLLBACK");
-    database.setError(error);
-    return false;
+    bool nothingLeft = false;
+    const bool ready = database.inTransaction([&](QByteArray* again, QString* doing) {
+        const bool planned =
+            readState(database, &state) && plan(database, state, false, olderVersion, again, doing);
+        nothingLeft = planned && again->isEmpty();
+        return planned;
+    });
+    // Made or migrated meanwhile by the other till: only this build's indexes may be missing.
+    return ready && (!nothingLeft || database.execute(indexes().constData()));
 }
 
 } // namespace oxlenpay

@@ -103,21 +103,27 @@ bool SqliteDatabase::value(const char* sql, qint64* number, QString* text)
     return true;
 }
 
-bool SqliteDatabase::inTransaction(const QByteArray& sql, const QString& what)
+bool SqliteDatabase::inTransaction(
+    const std::function<bool(QByteArray* sql, QString* what)>& decide)
 {
-    if (sqlite3_exec(handle(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        return fail(what);
-    }
-    reachCrashPoint("in a transaction, before its statements");
-    const bool done =
-        sqlite3_exec(handle(), sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    reachCrashPoint("in a transaction, before its commit");
-    if (!done || sqlite3_exec(handle(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(what);
-        sqlite3_exec(handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!execute("BEGIN IMMEDIATE")) {
         return false;
     }
-    return true;
+    QByteArray sql;
+    QString what;
+    const bool decided = decide(&sql, &what);
+    reachCrashPoint("in a transaction, before its statements");
+    const bool done = decided && (sql.isEmpty() || sqlite3_exec(handle(), sql.constData(), nullptr,
+                                                                nullptr, nullptr) == SQLITE_OK);
+    reachCrashPoint("in a transaction, before its commit");
+    if (done && sqlite3_exec(handle(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+        return true;
+    }
+    if (decided) {
+        fail(what); // else the error `decide` left stands
+    }
+    sqlite3_exec(handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
 }
 
 int SqliteDatabase::changes() const

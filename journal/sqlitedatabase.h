@@ -4,6 +4,8 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 #include <memory>
 
 struct sqlite3;
@@ -36,7 +38,10 @@ public:
     /// The single value a pragma or a count answers.
     bool value(const char* sql, qint64* number, QString* text = nullptr);
     /// `sql` in one BEGIN IMMEDIATE ... COMMIT, or nothing of it.
-    bool inTransaction(const QByteArray& sql, const QString& what);
+    /// Runs, in one BEGIN IMMEDIATE transaction, what `decide` chooses once the write lock
+    /// is held: `sql` (empty: nothing to do) and `what` it does, which names a failure.
+    /// False when `decide` fails (its error stands) or the statements or the commit fail.
+    bool inTransaction(const std::function<bool(QByteArray* sql, QString* what)>& decide);
     /// The rows the last write changed.
     int changes() const;
 
