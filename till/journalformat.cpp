@@ -113,7 +113,8 @@ QString table(const QStringList& header, QList<QStringList> rows, QList<QStringL
 }
 
 bool readEntries(const oxlenpay::Journal::Filter& filter, QVector<JournalEntry>* entries,
-                 QString* path, QString* error)
+                 QString* path, QString* error,
+                 QHash<QString, oxlenpay::Journal::Reconciliation>* reconciled)
 {
     oxlenpay::Journal journal;
     if (!openJournal(&journal, oxlenpay::Journal::OpenMode::ReadOnly, path, error)) {
@@ -122,6 +123,9 @@ bool readEntries(const oxlenpay::Journal::Filter& filter, QVector<JournalEntry>*
     if (!journal.entries(entries, filter)) {
         *error = QString("cannot read the journal %1: %2").arg(*path, journal.errorString());
         return false;
+    }
+    if (reconciled) {
+        journal.reconciliations(reconciled); // none read: the rows are shown without
     }
     return true;
 }

@@ -28,9 +28,11 @@ QJsonObject entryJson(const oxlenpay::JournalEntry& entry);
 /// Every cell and note is shown as printable text, never acted on.
 QString table(const QStringList& header, QList<QStringList> rows, QList<QStringList> notes,
               const QList<int>& rightAligned = {});
-/// The rows `filter` selects from the configured journal, opened read-only.
+/// The rows `filter` selects from the configured journal, opened read-only, and (when
+/// `reconciled` is given) the last reconciliation of each row that had one.
 bool readEntries(const oxlenpay::Journal::Filter& filter, QVector<oxlenpay::JournalEntry>* entries,
-                 QString* path, QString* error);
+                 QString* path, QString* error,
+                 QHash<QString, oxlenpay::Journal::Reconciliation>* reconciled = nullptr);
 
 } // namespace journalformat
 

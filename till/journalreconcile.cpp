@@ -55,6 +55,16 @@ QString plainName(Operation operation)
     return "fiscal";
 }
 
+/// "journal: sale 60.00 done": what the journal says of a row. `withAmount` false leaves out
+/// a cancel's amount, as a disagreement names it.
+QString journalSays(const JournalEntry& row, bool withAmount = true)
+{
+    const bool amount = withAmount || row.operation != Operation::Reversal;
+    return QString("journal: %1%2 %3")
+        .arg(plainName(row.operation), amount ? " " + amountOf(row) : QString(),
+             JournalEntry::stateName(row.state));
+}
+
 } // namespace
 
 Verdict judge(const JournalEntry& row, const QVector<JournalEntry>& ofPayment,
@@ -119,10 +129,7 @@ Verdict judge(const JournalEntry& row, const QVector<JournalEntry>& ofPayment,
     if (kind != Kind::Disagrees) {
         return {kind, {}};
     }
-    const QString amount = row.operation == Operation::Reversal ? QString() : " " + amountOf(row);
-    return {kind,
-            QString("journal: %1%2 %3; provider: %4")
-                .arg(plainName(row.operation), amount, JournalEntry::stateName(row.state), status)};
+    return {kind, journalSays(row, false) + "; provider: " + status};
 }
 
 bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& lookup, qint64 budgetMs,
@@ -202,12 +209,8 @@ bool reconcileJournal(oxlenpay::Journal::Filter filter, const StatusLookup& look
         const QString reason =
             verdict.kind == Kind::Disagrees ? verdict.reason
             : row.paymentId.isEmpty()
-                ? QString("journal: %1 %2 %3, no payment id: find the transaction at the provider")
-                      .arg(plainName(row.operation), amountOf(row),
-                           JournalEntry::stateName(row.state))
-                : QString("journal: %1 %2 %3; provider: %4")
-                      .arg(plainName(row.operation), amountOf(row),
-                           JournalEntry::stateName(row.state), orDash(status));
+                ? journalSays(row) + ", no payment id: find the transaction at the provider"
+                : journalSays(row) + "; provider: " + orDash(status);
         item.insert("reason", reason);
         const QString line =
             QString("  %1  %2  %3\n")

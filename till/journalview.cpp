@@ -4,7 +4,6 @@
 #include "journalformat.h"
 #include "messages.h"
 #include "printable.h"
-#include "tilljournal.h"
 
 #include <QJsonArray>
 #include <QMap>
@@ -106,7 +105,9 @@ bool journalListing(const JournalQuery& query, Outcome* outcome, QString* error)
 {
     QVector<JournalEntry> entries;
     QString path;
-    if (!readEntries(query.filter, &entries, &path, error)) {
+    // What the last reconciliation read for each row is shown beside the row.
+    QHash<QString, oxlenpay::Journal::Reconciliation> reconciled;
+    if (!readEntries(query.filter, &entries, &path, error, &reconciled)) {
         return false;
     }
     if (query.amount >= 0) {
@@ -115,16 +116,6 @@ bool journalListing(const JournalQuery& query, Outcome* outcome, QString* error)
                                          return !e.amountKnown || e.amount != query.amount;
                                      }),
                       entries.end());
-    }
-    // What the last reconciliation read for each row, beside the row (a journal older than
-    // reconciliation has none).
-    QHash<QString, oxlenpay::Journal::Reconciliation> reconciled;
-    {
-        oxlenpay::Journal journal;
-        QString unused;
-        if (openJournal(&journal, oxlenpay::Journal::OpenMode::ReadOnly, &unused, &unused)) {
-            journal.reconciliations(&reconciled);
-        }
     }
     outcome->operation = "journal";
     outcome->state = ResultState::Approved;

@@ -149,7 +149,7 @@ function matching(payments) {
   const query = $("search").value.trim().toLowerCase();
   if (!query) return payments;
   return payments.filter((p) => String(p.payment_id).includes(query) ||
-    String(p.transaction_id).toLowerCase().includes(query) || units(p.amount) === query ||
+    String(p.transaction_id).toLowerCase().includes(query) ||
     units(p.amount) === Number(query.replace(",", ".")).toFixed(2));
 }
 
