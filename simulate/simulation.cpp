@@ -777,15 +777,13 @@ void Simulation::cancel()
     // hold what the cancel returns whatever they send.
     const qint64 sums[] = {sold.amount - sold.refundsAsked, sold.amount, 0};
     const qint64 amount = sums[m_schedule.generate() % 3];
-    const QVector<qint64> journalKnew = cancelAmountKnown(sold.paymentId, sold.amount, amount);
+    const QVector<qint64> knew = cancelAmountKnown(sold.paymentId, sold.amount, amount);
     m_sold[index].cancelAsked = true;
     const QJsonObject done =
         command(&m_till,
                 {{"k", "cancel"}, {"id", id}, {"rrn", sold.paymentId}, {"amount", double(amount)}});
     record(id, "cancel", sold.paymentId, amount, done);
-    m_operations.last().journalKnew = journalKnew[0];
-    m_operations.last().knewFromTill = journalKnew[1];
-    m_operations.last().knewWithoutSale = journalKnew[2];
+    m_operations.last().journalKnew = knew;
     if (done.value("told").toString() == "declined") {
         m_sold[index].cancelAsked = false;
     }
@@ -1179,16 +1177,14 @@ void Simulation::finalChecks(const QVector<JournalEntry>& finalRows)
             return knew < 0 ? !row->amountKnown
                             : row->amountKnown && (row->amount == knew || row->amount == returned);
         };
-        const bool right = holds(operation.journalKnew) || holds(operation.knewFromTill) ||
-                           holds(operation.knewWithoutSale);
-        if (!right) {
+        if (std::none_of(operation.journalKnew.begin(), operation.journalKnew.end(), holds)) {
             violate("cancel-amount-untrue",
                     QString("the cancel %1 of %2 is journaled with %3, it returned %4 and the "
                             "journal knew %5")
                         .arg(shortId(operation.id), operation.paymentId,
                              row->amountKnown ? QString::number(row->amount) : "unknown")
                         .arg(returned)
-                        .arg(operation.journalKnew));
+                        .arg(operation.journalKnew.value(0, -1)));
         }
     }
     // Refunds and cancels: what the host was told against what was carried out.

@@ -68,14 +68,12 @@ private:
         QString paymentId;
         qint64 amount = 0;
         QString told; ///< approved, declined, unknown, or "none" when the till died first
-        /// A cancel's amount as the journal could know it when the cancel began: the sale
-        /// less the refunds done, else the host's sum if positive; -1 for unknown.
-        qint64 journalKnew = -1;
-        /// The same with the refunds the host was told approved (a row not yet written
-        /// counts for the till that keeps it), and once the purge may have taken the
-        /// sale's settled row away.
-        qint64 knewFromTill = -1;
-        qint64 knewWithoutSale = -1;
+        /// A cancel's amounts the journal could know when the cancel began (-1: unknown):
+        /// the sale less the refunds done as the journal shows them, the same with the
+        /// refunds the host was told approved (a row not yet written counts for the till
+        /// that keeps it), and, once the purge may have taken the sale's settled row away,
+        /// the host's sum if positive. The first is the one a violation names.
+        QVector<qint64> journalKnew;
     };
     struct Sold {
         QString paymentId;
