@@ -613,7 +613,7 @@ void Simulation::startOlderWriter()
     }
     sqlite3_close_v2(db);
     m_older.running = true;
-    m_operations.append({m_older.rowId, "sale", m_older.paymentId, m_older.amount, "none"});
+    m_operations.append({m_older.rowId, "sale", m_older.paymentId, m_older.amount, "none", {}});
     trace("older", "a version-1 till waits on payment " + m_older.paymentId,
           {{"fault", "older-writer"}, {"paymentId", m_older.paymentId}});
 }
@@ -696,7 +696,7 @@ void Simulation::record(const QString& id, const QString& kind, const QString& p
             m_misread.insert(paymentId.isEmpty() ? named : paymentId);
         }
     }
-    m_operations.append({id, kind, paymentId.isEmpty() ? named : paymentId, amount, told});
+    m_operations.append({id, kind, paymentId.isEmpty() ? named : paymentId, amount, told, {}});
     const QString key = done.value("key").toString();
     trace("till",
           QString("%1 %2 of %3: told %4%5%6")
