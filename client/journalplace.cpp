@@ -20,6 +20,21 @@ bool writableFolder(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+/// Makes every folder from below `existing` down to `folder`, each mode 0700.
+bool makeFolders(const QString& existing, const QString& folder)
+{
+    const QStringList levels =
+        QDir(existing).relativeFilePath(folder).split('/', Qt::SkipEmptyParts);
+    QString path = existing;
+    for (const QString& level : levels) {
+        path = QDir(path).filePath(level);
+        if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && !QFileInfo(path).isDir()) {
+            return false;
+        }
+    }
+    return QFileInfo(folder).isDir();
+}
+
 } // namespace
 
 JournalPlace::JournalPlace(const QString& configured, const QString& configFolder)
@@ -89,7 +104,8 @@ QString JournalPlace::inUse(QString* problem) const
 QString JournalPlace::firstCreatable(bool make, QString* problem) const
 {
     QStringList reasons;
-    for (const QString& candidate : m_candidates) {
+    for (int i = 0; i < m_candidates.size(); ++i) {
+        const QString& candidate = m_candidates[i];
         const QString folder = QFileInfo(candidate).absolutePath();
         if (QFileInfo(folder).isDir()) {
             if (writableFolder(folder)) {
@@ -98,7 +114,20 @@ QString JournalPlace::firstCreatable(bool make, QString* problem) const
             reasons << QString("%1 cannot be written").arg(folder);
             continue;
         }
-        const QString parent = QFileInfo(folder).absolutePath();
+        // Beside the configuration only the last folder is made: the host's installation
+        // makes the rest. A user's state folders are made whole, as a fresh account has no
+        // ~/.local/state yet.
+        const bool wholePath = !m_configured && i > 0;
+        QString parent = QFileInfo(folder).absolutePath();
+        while (wholePath && !QFileInfo::exists(parent) && parent != QDir::rootPath()) {
+            parent = QFileInfo(parent).absolutePath();
+        }
+        // A home that does not exist ("/nonexistent") is no place, even for root.
+        const bool homeless = wholePath && parent == QDir::rootPath();
+        if (homeless) {
+            reasons << QString("%1 is missing, and so is the home above it").arg(folder);
+            continue;
+        }
         if (!QFileInfo(parent).isDir() || !writableFolder(parent)) {
             reasons << QString("%1 is missing and %2 cannot be written").arg(folder, parent);
             continue;
@@ -106,8 +135,7 @@ QString JournalPlace::firstCreatable(bool make, QString* problem) const
         if (!make) {
             return candidate;
         }
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) == 0 ||
-            QFileInfo(folder).isDir()) {
+        if (makeFolders(parent, folder)) {
             return candidate;
         }
         reasons << QString("%1 cannot be made").arg(folder);

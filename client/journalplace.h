@@ -24,8 +24,10 @@ public:
     /// The candidates that hold a journal now.
     QStringList existing() const;
     /// The journal to use: the first candidate that holds one. When none does and `create`
-    /// is set, the first candidate one can be made at, its folder made (mode 0700) when the
-    /// folder's parent is writable. Empty, with the reason, when there is no such place.
+    /// is set, the first candidate one can be made at: beside the configuration its folder is
+    /// made when the folder's parent is writable; in a user's state folder every missing
+    /// folder is made below the nearest writable one. Folders are made mode 0700. Empty, with
+    /// the reason, when there is no such place.
     QString resolve(bool create, QString* problem) const;
     /// Where resolve(true) would put a new journal, making nothing.
     QString placeForNew(QString* problem) const;

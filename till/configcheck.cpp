@@ -271,7 +271,11 @@ void checkJournalPlace(const oxlenpay::JournalPlace& place, QVector<ConfigFindin
         findings->append({0, QString("every sale would be refused: %1").arg(problem)});
         return;
     }
-    findings->append({0, QString("journal in use: %1").arg(journal), false, true});
+    const bool madeBySale = !QFileInfo::exists(journal);
+    findings->append({0,
+                      QString("journal in use: %1%2")
+                          .arg(journal, madeBySale ? " (made by the first sale)" : ""),
+                      false, true});
     if (!place.isConfigured() && journal != place.candidates().first()) {
         findings->append({0,
                           QString("the journal is at %1, not beside the configuration: a till, "
@@ -295,7 +299,9 @@ void checkJournalPlace(const oxlenpay::JournalPlace& place, QVector<ConfigFindin
                               .arg(journal, unitWrites.join(" and ")),
                           true});
     }
-    if (!QFileInfo(folder).isDir()) {
+    if (!QFileInfo(folder).isDir() && !place.isConfigured()) {
+        // inUse() chose it because a sale can make its folder.
+    } else if (!QFileInfo(folder).isDir()) {
         findings->append({0, QString("journal %1: its folder %2 does not exist: every sale would "
                                      "be refused; create it owned by the host's user, mode 0750")
                                  .arg(journal, folder)});

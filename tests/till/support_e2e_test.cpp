@@ -203,13 +203,18 @@ TEST_F(Support, EveryProcessFindsOneJournalWithoutAJournalLine)
                "frequency = 1000\npayDuration = 10000\ntimeout = 3000\n");
     file.close();
     QFile::setPermissions(config, QFile::ReadOwner | QFile::WriteOwner);
-    ASSERT_TRUE(QDir().mkpath(state)); // the state folder's own folder is the user's
     const QString inState = state + "/oxlenpay/journal.sqlite";
     const QString inHome = home + "/.local/state/oxlenpay/journal.sqlite";
 
-    // A sale makes the journal at the first place it can; every command then finds it.
+    // A fresh account has no state folder yet: that is no mistake, and the sale makes it
+    // whole and the user's alone; every command then finds the journal.
+    const TillRun fresh = till({"check-config", config});
+    EXPECT_EQ(fresh.exitCode, 1) << fresh.out.toStdString();
+    EXPECT_TRUE(fresh.out.contains("made by the first sale")) << fresh.out.toStdString();
     EXPECT_EQ(till({"sale", "--amount", "1.00", "--token", "instant"}, config).exitCode, 0);
     EXPECT_TRUE(QFile::exists(inState));
+    EXPECT_EQ(QFile::permissions(state), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
     EXPECT_TRUE(till({"info"}, config).out.contains(inState.toUtf8()));
     const TillRun one = till({"check-config", config});
     EXPECT_TRUE(one.out.contains(("journal in use: " + inState).toUtf8())) << one.out.toStdString();
