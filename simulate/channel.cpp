@@ -46,10 +46,12 @@ bool readAll(int fd, char* data, size_t size)
 
 bool Channel::send(const QJsonObject& message) const
 {
+    // Length and text in one write, so that the reader wakes once, to a whole message.
     const QByteArray text = QJsonDocument(message).toJson(QJsonDocument::Compact);
     const uint32_t size = uint32_t(text.size());
-    return writeAll(m_write, reinterpret_cast<const char*>(&size), sizeof size) &&
-           writeAll(m_write, text.constData(), text.size());
+    QByteArray frame(reinterpret_cast<const char*>(&size), sizeof size);
+    frame += text;
+    return writeAll(m_write, frame.constData(), size_t(frame.size()));
 }
 
 QJsonObject Channel::receive(bool* ok) const

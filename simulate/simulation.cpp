@@ -166,9 +166,8 @@ void Simulation::quit(TillProcess* till)
     bool ok = true;
     while (ok) {
         const QJsonObject message = till->channel.receive(&ok);
-        if (ok && message.value("k").toString() == "log") {
-            trace(till->name, message.value("line").toString());
-        } else if (ok && message.value("k").toString() == "point") {
+        traceLog(*till, message);
+        if (ok && message.value("k").toString() == "point") {
             till->channel.send(stamped({{"k", "go"}})); // a clean exit's last writes
         } else if (ok && message.value("k").toString() == "wait") {
             advanceTo(qMax(m_nowMs, qint64(message.value("until").toDouble())));
@@ -193,6 +192,13 @@ void Simulation::crash(TillProcess* till, const QString& where)
     }
     closeChannel(till);
     trace(till->name, "killed (SIGKILL) " + where, {{"fault", "crash"}});
+}
+
+void Simulation::traceLog(const TillProcess& till, const QJsonObject& message)
+{
+    for (const QJsonValue& line : message.value("log").toArray()) {
+        trace(till.name, line.toString());
+    }
 }
 
 QJsonObject Simulation::stamped(QJsonObject message) const
@@ -225,11 +231,11 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
             closeChannel(till);
             return {{"k", "crashed"}};
         }
+        traceLog(*till, message);
         const QString kind = message.value("k").toString();
         bool crashed = false;
         QJsonObject reply;
         if (kind == "log") {
-            trace(till->name, message.value("line").toString());
             continue;
         }
         if (kind == "done") {

@@ -89,6 +89,8 @@ private:
     void crash(TillProcess* till, const QString& where);
     QJsonObject command(TillProcess* till, QJsonObject command);
     QJsonObject stamped(QJsonObject message) const;
+    /// Traces the till's log lines that came with `message`.
+    void traceLog(const TillProcess& till, const QJsonObject& message);
     QJsonObject exchange(TillProcess* till, const QJsonObject& request, bool* crashed);
     QJsonObject atPoint(TillProcess* till, const QString& where, bool* crashed);
     QJsonObject atWait(TillProcess* till, qint64 untilMs);

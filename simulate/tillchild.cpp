@@ -44,9 +44,22 @@ qint64 wallMs()
 
 /// Sends `message` and waits for the parent's answer; a "crash" answer ends the process
 /// here, as SIGKILL would: the parent kills it while it is stopped.
+/// Log lines not sent yet: they ride on the next message, which the parent reads before
+/// anything else of it, so the trace keeps their order without a wake-up each.
+QJsonArray pendingLog;
+
+void send(QJsonObject message)
+{
+    if (!pendingLog.isEmpty()) {
+        message.insert("log", pendingLog);
+        pendingLog = QJsonArray();
+    }
+    link.send(message);
+}
+
 QJsonObject ask(const QJsonObject& message)
 {
-    link.send(message);
+    send(message);
     bool ok = false;
     const QJsonObject reply = link.receive(&ok);
     if (!ok) {
@@ -112,10 +125,9 @@ public:
 void forwardLog(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     static const char* const levels[] = {"DEBUG", "WARN", "ERROR", "FATAL", "INFO"};
-    link.send({{"k", "log"},
-               {"line", QString("%1 %2: %3")
-                            .arg(levels[qBound(0, int(type), 4)],
-                                 context.category ? context.category : "default", text)}});
+    pendingLog.append(QString("%1 %2: %3")
+                          .arg(levels[qBound(0, int(type), 4)],
+                               context.category ? context.category : "default", text));
 }
 
 const char* toldName(till::ResultState state)
@@ -240,10 +252,13 @@ void runTill(Channel channel, int reverseUnknown, quint64 process)
         nowMs = qint64(command.value("now").toDouble());
         jumpMs = qint64(command.value("jump").toDouble());
         oxlenpay::Journal::failingWrites = 0; // a failing disk lasts one operation at most
-        link.send(perform(command, client));
+        send(perform(command, client));
     }
     delete front; // closes the journal and gives up this till's owner lock
     front = nullptr;
+    if (!pendingLog.isEmpty()) {
+        send({{"k", "log"}});
+    }
     ::_exit(0);
 }
 
