@@ -2,11 +2,15 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <iterator>
+
 namespace simulate {
 
 namespace {
 
 constexpr int Kinds = int(Fault::Count);
+constexpr int LookAhead = 4096;
 
 } // namespace
 
@@ -35,6 +39,7 @@ void FaultPlan::restrictTo(const QSet<int>& numbers)
 {
     m_only = numbers;
     m_restricted = true;
+    std::fill(std::begin(m_ahead), std::end(m_ahead), Ahead()); // where fires moved
 }
 
 FaultPlan::Decision FaultPlan::draw(Fault kind, const QString& what, double scale)
@@ -45,12 +50,48 @@ FaultPlan::Decision FaultPlan::draw(Fault kind, const QString& what, double scal
     decision.number = m_drawn[k]++ * Kinds + k + 1;
     const double value = stream.generateDouble();
     decision.extra = stream.generate();
-    decision.fires = m_enabled && value < m_rates[k] * scale &&
-                     (!m_restricted || m_only.contains(decision.number));
+    decision.fires = mayFire(kind, decision.number, value, scale);
     if (decision.fires) {
         m_fired.append({decision.number, kind, what});
     }
     return decision;
+}
+
+bool FaultPlan::mayFire(Fault kind, int number, double value, double scale) const
+{
+    return m_enabled && value < m_rates[int(kind)] * scale &&
+           (!m_restricted || m_only.contains(number));
+}
+
+int FaultPlan::quietRepeats(const QVector<Draw>& each, int limit) const
+{
+    if (!m_enabled) {
+        return limit;
+    }
+    int quiet = limit;
+    for (const Draw& draw : each) {
+        const int k = int(draw.kind);
+        if (m_rates[k] <= 0) {
+            continue; // off: never fires, whatever it draws
+        }
+        Ahead& ahead = m_ahead[k];
+        if (ahead.scale != draw.scale || ahead.position < m_drawn[k]) {
+            // Look ahead on a copy of the stream; the values it will give never change, so
+            // the next firing position holds until the stream passes it.
+            QRandomGenerator scout = m_streams[k];
+            ahead.scale = draw.scale;
+            ahead.position = m_drawn[k];
+            for (int looked = 0; looked < LookAhead; ++looked, ++ahead.position) {
+                const double value = scout.generateDouble();
+                scout.generate(); // the decision's extra
+                if (mayFire(draw.kind, ahead.position * Kinds + k + 1, value, draw.scale)) {
+                    break;
+                }
+            }
+        }
+        quiet = qMin(quiet, ahead.position - m_drawn[k]);
+    }
+    return quiet;
 }
 
 QString FaultPlan::describeRates() const

@@ -59,11 +59,21 @@ public:
 
     /// `scale` thins a kind out where it is asked often (at every crash point, say).
     Decision draw(Fault kind, const QString& what, double scale = 1.0);
+    /// One draw of a sequence drawn again and again, such as the draws at a crash point.
+    struct Draw {
+        Fault kind;
+        double scale;
+    };
+    /// How many times in a row `each` would be drawn, in order, with nothing firing: at most
+    /// `limit`. Nothing is drawn. Each kind appears in `each` once.
+    int quietRepeats(const QVector<Draw>& each, int limit) const;
     const QVector<Fired>& fired() const { return m_fired; }
     double rate(Fault kind) const { return m_rates[int(kind)]; }
     QString describeRates() const;
 
 private:
+    bool mayFire(Fault kind, int number, double value, double scale) const;
+
     quint32 m_seed;
     double m_rates[int(Fault::Count)] = {};
     int m_drawn[int(Fault::Count)] = {};
@@ -72,6 +82,13 @@ private:
     bool m_restricted = false;
     bool m_enabled = true;
     QVector<Fired> m_fired;
+    /// Per kind, the next position of its stream at which a draw at `scale` fires (or the
+    /// end of the look-ahead): quietRepeats' cache.
+    struct Ahead {
+        double scale = -1;
+        int position = -1;
+    };
+    mutable Ahead m_ahead[int(Fault::Count)];
 };
 
 } // namespace simulate

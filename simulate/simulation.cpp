@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+
 #include <QJsonDocument>
+#include <limits>
 
 #include <csignal>
 #include <fcntl.h>
@@ -162,7 +164,10 @@ void Simulation::quit(TillProcess* till)
     if (till->pid <= 0) {
         return;
     }
-    till->channel.send(stamped({{"k", "quit"}}));
+    // A clean exit draws no fault at its points: they all pass.
+    QJsonObject quit = stamped({{"k", "quit"}});
+    quit.insert("quiet", std::numeric_limits<int>::max());
+    till->channel.send(quit);
     bool ok = true;
     while (ok) {
         const QJsonObject message = till->channel.receive(&ok);
@@ -220,7 +225,7 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
     till->operationId = request.value("id").toString();
     till->paymentId = request.value("rrn").toString();
     till->ownRequestSent = false;
-    till->channel.send(stamped(request));
+    till->channel.send(toTill(*till, request));
     for (;;) {
         bool ok = false;
         const QJsonObject message = till->channel.receive(&ok);
@@ -232,6 +237,7 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
             return {{"k", "crashed"}};
         }
         traceLog(*till, message);
+        drawForPassedPoints(till, message);
         const QString kind = message.value("k").toString();
         bool crashed = false;
         QJsonObject reply;
@@ -253,13 +259,49 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
             till->operation.clear();
             return {{"k", "crashed"}};
         }
-        till->channel.send(stamped(reply));
+        till->channel.send(toTill(*till, reply));
+    }
+}
+
+namespace AtPoint {
+// How often each fault is drawn at a journal crash point, a fraction of its rate.
+constexpr double Crash = 1.0 / 16;
+constexpr double OtherTill = 1.0 / 16;
+constexpr double DiskError = 1.0 / 8;
+constexpr double HeldLock = 1.0 / 16;
+constexpr double FolderVanishes = 1.0 / 32;
+} // namespace AtPoint
+
+QJsonObject Simulation::toTill(const TillProcess& till, QJsonObject message) const
+{
+    // The draws atPoint makes for this till, in its order.
+    QVector<FaultPlan::Draw> draws{{Fault::Crash, AtPoint::Crash}};
+    if (&till == &m_till) {
+        draws.append({Fault::OtherTill, AtPoint::OtherTill});
+    }
+    draws.append({{Fault::DiskError, AtPoint::DiskError},
+                  {Fault::HeldLock, AtPoint::HeldLock},
+                  {Fault::FolderVanishes, AtPoint::FolderVanishes}});
+    message.insert("quiet", m_plan.quietRepeats(draws, 1000));
+    return stamped(message);
+}
+
+void Simulation::drawForPassedPoints(TillProcess* till, const QJsonObject& message)
+{
+    const int passed = message.value("passed").toInt();
+    const int fired = m_plan.fired().size();
+    for (int i = 0; i < passed; ++i) {
+        bool crashed = false;
+        atPoint(till, "a point passed", &crashed);
+    }
+    if (m_plan.fired().size() != fired) {
+        qFatal("oxlenpay-simulate: a fault fired at a point its till was told would pass");
     }
 }
 
 QJsonObject Simulation::atPoint(TillProcess* till, const QString& where, bool* crashed)
 {
-    if (m_plan.draw(Fault::Crash, where, 1.0 / 16).fires && !vanishPending()) {
+    if (m_plan.draw(Fault::Crash, where, AtPoint::Crash).fires && !vanishPending()) {
         crash(till, "at " + where);
         *crashed = true;
         return {};
@@ -267,25 +309,26 @@ QJsonObject Simulation::atPoint(TillProcess* till, const QString& where, bool* c
     // Between two journal statements too: between a recovery's look at the rows and its claim.
     // Not inside this till's transaction: the other would only sit out its write lock, and
     // run the virtual clock on while this till, paused here, cannot finish.
-    if (till == &m_till && m_plan.draw(Fault::OtherTill, where, 1.0 / 16).fires &&
+    if (till == &m_till && m_plan.draw(Fault::OtherTill, where, AtPoint::OtherTill).fires &&
         !where.startsWith("in a transaction")) {
         m_otherAtPoint = true; // the point may be the write that gives the row up
         otherTillRecovers();
         m_otherAtPoint = false;
     }
     QJsonObject reply{{"k", "go"}};
-    const FaultPlan::Decision disk = m_plan.draw(Fault::DiskError, where, 1.0 / 8);
+    const FaultPlan::Decision disk = m_plan.draw(Fault::DiskError, where, AtPoint::DiskError);
     if (disk.fires) {
         const int writes = 1 + int(disk.extra % 4);
         reply.insert("failWrites", writes);
         trace(till->name, QString("the disk fails the next %1 journal writes").arg(writes),
               {{"fault", "disk-error"}});
     }
-    const FaultPlan::Decision lock = m_plan.draw(Fault::HeldLock, where, 1.0 / 16);
+    const FaultPlan::Decision lock = m_plan.draw(Fault::HeldLock, where, AtPoint::HeldLock);
     if (lock.fires && !m_lock) {
         holdWriteLock(1000 + qint64(lock.extra % 40000));
     }
-    const FaultPlan::Decision vanish = m_plan.draw(Fault::FolderVanishes, where, 1.0 / 32);
+    const FaultPlan::Decision vanish =
+        m_plan.draw(Fault::FolderVanishes, where, AtPoint::FolderVanishes);
     if (vanish.fires) {
         vanishFolder(vanish.extra % 2 == 0);
     }

@@ -89,6 +89,11 @@ private:
     void crash(TillProcess* till, const QString& where);
     QJsonObject command(TillProcess* till, QJsonObject command);
     QJsonObject stamped(QJsonObject message) const;
+    /// `message` stamped with the time, and with how many of the till's next crash points
+    /// would fire nothing: the till passes those without asking.
+    QJsonObject toTill(const TillProcess& till, QJsonObject message) const;
+    /// Draws for the points the till passed before `message`, as atPoint would have.
+    void drawForPassedPoints(TillProcess* till, const QJsonObject& message);
     /// Traces the till's log lines that came with `message`.
     void traceLog(const TillProcess& till, const QJsonObject& message);
     QJsonObject exchange(TillProcess* till, const QJsonObject& request, bool* crashed);

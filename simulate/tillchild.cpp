@@ -48,13 +48,27 @@ qint64 wallMs()
 /// anything else of it, so the trace keeps their order without a wake-up each.
 QJsonArray pendingLog;
 
+/// Crash points the parent said it would let pass with nothing drawn to fire there, and
+/// how many have passed since the last message: it draws for them when that message comes.
+int quietPoints = 0;
+int passedPoints = 0;
+
 void send(QJsonObject message)
 {
     if (!pendingLog.isEmpty()) {
         message.insert("log", pendingLog);
         pendingLog = QJsonArray();
     }
+    if (passedPoints > 0) {
+        message.insert("passed", passedPoints);
+        passedPoints = 0;
+    }
     link.send(message);
+}
+
+void noteQuiet(const QJsonObject& message)
+{
+    quietPoints = message.value("quiet").toInt();
 }
 
 QJsonObject ask(const QJsonObject& message)
@@ -65,6 +79,7 @@ QJsonObject ask(const QJsonObject& message)
     if (!ok) {
         ::_exit(3); // the simulation is gone
     }
+    noteQuiet(reply);
     if (reply.contains("failWrites")) {
         oxlenpay::Journal::failingWrites = reply.value("failWrites").toInt();
     }
@@ -233,7 +248,14 @@ void runTill(Channel channel, int reverseUnknown, quint64 process)
         }
     };
     oxlenpay::Journal::wallClock = [] { return QDateTime::fromMSecsSinceEpoch(wallMs(), Qt::UTC); };
-    oxlenpay::Journal::crashPoint = [](const char* where) { ask({{"k", "point"}, {"at", where}}); };
+    oxlenpay::Journal::crashPoint = [](const char* where) {
+        if (quietPoints > 0) {
+            --quietPoints;
+            ++passedPoints;
+            return;
+        }
+        ask({{"k", "point"}, {"at", where}});
+    };
     MockFactory<RestClient>::creator = [] {
         return QSharedPointer<RestClient>(new PipeRestClient);
     };
@@ -249,6 +271,7 @@ void runTill(Channel channel, int reverseUnknown, quint64 process)
         if (!ok || command.value("k").toString() == "quit") {
             break;
         }
+        noteQuiet(command);
         nowMs = qint64(command.value("now").toDouble());
         jumpMs = qint64(command.value("jump").toDouble());
         oxlenpay::Journal::failingWrites = 0; // a failing disk lasts one operation at most
