@@ -1,5 +1,7 @@
 #include "modelprovider.h"
 
+#include <limits>
+
 namespace simulate {
 
 namespace {
@@ -71,6 +73,17 @@ void ModelProvider::advance(qint64 nowMs)
                    payment.lagPolls);
         }
     }
+}
+
+qint64 ModelProvider::nextCustomerMs() const
+{
+    qint64 next = std::numeric_limits<qint64>::max();
+    for (const Payment& payment : m_payments) {
+        if (payment.status == "PENDING" && payment.customer.does != Customer::Does::Nothing) {
+            next = qMin(next, payment.customer.atMs);
+        }
+    }
+    return next;
 }
 
 QString ModelProvider::addPending(const QString& transactionId, qint64 amount,

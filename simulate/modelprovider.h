@@ -63,6 +63,8 @@ public:
     Reply handle(const Request& request);
     /// The customers who act at `nowMs` or before do so.
     void advance(qint64 nowMs);
+    /// When a customer next acts on a pending payment; INT64_MAX when none will.
+    qint64 nextCustomerMs() const;
     /// A payment an older till registered before this schedule began.
     QString addPending(const QString& transactionId, qint64 amount, const Customer& customer);
 

@@ -75,19 +75,20 @@ Simulation::~Simulation()
     }
 }
 
-void Simulation::trace(const QString& actor, const QString& event, const QJsonObject& details)
+void Simulation::trace(const QString& actor, const QString& event, const QJsonObject& details,
+                       qint64 atMs)
 {
     ++m_step;
+    const qint64 at = atMs >= 0 ? atMs : m_nowMs;
     if (m_options.trace) {
         QString text = event;
         text.replace(m_root, "$ROOT");
-        m_traceText +=
-            QString("%1 ms  %2 %3\n").arg(m_nowMs, 10).arg(actor.leftJustified(6, ' '), text);
+        m_traceText += QString("%1 ms  %2 %3\n").arg(at, 10).arg(actor.leftJustified(6, ' '), text);
     }
     if (m_options.traceJson) {
         QJsonObject line{{"seed", double(m_seed)},
                          {"step", m_step},
-                         {"t_ms", double(m_nowMs)},
+                         {"t_ms", double(at)},
                          {"actor", actor},
                          {"event", QString(event).replace(m_root, "$ROOT")}};
         for (const char* key : {"path", "paymentId", "fault", "before", "after"}) {
@@ -201,8 +202,9 @@ void Simulation::crash(TillProcess* till, const QString& where)
 
 void Simulation::traceLog(const TillProcess& till, const QJsonObject& message)
 {
-    for (const QJsonValue& line : message.value("log").toArray()) {
-        trace(till.name, line.toString());
+    for (const QJsonValue& entry : message.value("log").toArray()) {
+        const QJsonArray line = entry.toArray(); // [virtual ms, text]
+        trace(till.name, line.at(1).toString(), {}, qint64(line.at(0).toDouble()));
     }
 }
 
@@ -238,6 +240,7 @@ QJsonObject Simulation::command(TillProcess* till, QJsonObject request)
         }
         traceLog(*till, message);
         drawForPassedPoints(till, message);
+        drawForPassedWaits(till, message);
         const QString kind = message.value("k").toString();
         bool crashed = false;
         QJsonObject reply;
@@ -272,8 +275,30 @@ constexpr double HeldLock = 1.0 / 16;
 constexpr double FolderVanishes = 1.0 / 32;
 } // namespace AtPoint
 
+// How often the host interrupts a money operation's wait, a fraction of the rate.
+constexpr double InterruptAtWait = 1.0 / 4;
+
+bool Simulation::isMoney(const TillProcess& till)
+{
+    return till.operation == "sale" || till.operation == "refund" || till.operation == "cancel" ||
+           till.operation == "fiscal";
+}
+
 QJsonObject Simulation::toTill(const TillProcess& till, QJsonObject message) const
 {
+    // Waits may pass too, up to the world's next event in virtual time, while no interrupt
+    // would be drawn to fire.
+    qint64 until = m_provider.nextCustomerMs();
+    if (m_lock) {
+        until = qMin(until, m_lockUntilMs);
+    }
+    if (m_older.running) {
+        until = qMin(until, m_older.exitAtMs);
+    }
+    message.insert("quietWaits",
+                   isMoney(till) ? m_plan.quietRepeats({{Fault::Interrupt, InterruptAtWait}}, 1000)
+                                 : 1000);
+    message.insert("quietUntil", double(until));
     // The draws atPoint makes for this till, in its order.
     QVector<FaultPlan::Draw> draws{{Fault::Crash, AtPoint::Crash}};
     if (&till == &m_till) {
@@ -284,6 +309,22 @@ QJsonObject Simulation::toTill(const TillProcess& till, QJsonObject message) con
                   {Fault::FolderVanishes, AtPoint::FolderVanishes}});
     message.insert("quiet", m_plan.quietRepeats(draws, 1000));
     return stamped(message);
+}
+
+void Simulation::drawForPassedWaits(TillProcess* till, const QJsonObject& message)
+{
+    const int passed = message.value("passedWaits").toInt();
+    if (passed == 0) {
+        return;
+    }
+    const int fired = m_plan.fired().size();
+    for (int i = 0; i < passed && isMoney(*till); ++i) {
+        m_plan.draw(Fault::Interrupt, "a wait passed", InterruptAtWait);
+    }
+    if (m_plan.fired().size() != fired) {
+        qFatal("oxlenpay-simulate: an interrupt fired in a wait its till was told would pass");
+    }
+    advanceTo(qint64(message.value("now").toDouble()));
 }
 
 void Simulation::drawForPassedPoints(TillProcess* till, const QJsonObject& message)
@@ -365,10 +406,9 @@ void Simulation::otherTillRecovers()
 QJsonObject Simulation::atWait(TillProcess* till, qint64 untilMs)
 {
     advanceTo(qMax(m_nowMs, untilMs));
-    const bool money = till->operation == "sale" || till->operation == "refund" ||
-                       till->operation == "cancel" || till->operation == "fiscal";
     const bool interrupt =
-        money && m_plan.draw(Fault::Interrupt, "wait of " + till->operation, 1.0 / 4).fires;
+        isMoney(*till) &&
+        m_plan.draw(Fault::Interrupt, "wait of " + till->operation, InterruptAtWait).fires;
     if (interrupt) {
         trace("host", "interrupts the wait (interruptPayment)", {{"fault", "interrupt"}});
     }

@@ -92,6 +92,10 @@ private:
     /// `message` stamped with the time, and with how many of the till's next crash points
     /// would fire nothing: the till passes those without asking.
     QJsonObject toTill(const TillProcess& till, QJsonObject message) const;
+    /// Draws for the waits the till passed before `message`, as atWait would have, and
+    /// moves virtual time to the till's.
+    void drawForPassedWaits(TillProcess* till, const QJsonObject& message);
+    static bool isMoney(const TillProcess& till);
     /// Draws for the points the till passed before `message`, as atPoint would have.
     void drawForPassedPoints(TillProcess* till, const QJsonObject& message);
     /// Traces the till's log lines that came with `message`.
@@ -135,7 +139,9 @@ private:
     QString unsettledKind(const oxlenpay::JournalEntry& row) const;
     void finalChecks(const QVector<oxlenpay::JournalEntry>& rows);
     void violate(const QString& kind, const QString& what);
-    void trace(const QString& actor, const QString& event, const QJsonObject& details = {});
+    /// `atMs`: the virtual time the event happened at, when not now.
+    void trace(const QString& actor, const QString& event, const QJsonObject& details = {},
+               qint64 atMs = -1);
 
     quint32 m_seed;
     QString m_root;

@@ -52,6 +52,10 @@ QJsonArray pendingLog;
 /// how many have passed since the last message: it draws for them when that message comes.
 int quietPoints = 0;
 int passedPoints = 0;
+/// The same for waits that end before `quietUntilMs`, the world's next event.
+int quietWaits = 0;
+qint64 quietUntilMs = 0;
+int passedWaits = 0;
 
 void send(QJsonObject message)
 {
@@ -63,12 +67,19 @@ void send(QJsonObject message)
         message.insert("passed", passedPoints);
         passedPoints = 0;
     }
+    if (passedWaits > 0) {
+        message.insert("passedWaits", passedWaits);
+        message.insert("now", double(nowMs));
+        passedWaits = 0;
+    }
     link.send(message);
 }
 
 void noteQuiet(const QJsonObject& message)
 {
     quietPoints = message.value("quiet").toInt();
+    quietWaits = message.value("quietWaits").toInt();
+    quietUntilMs = qint64(message.value("quietUntil").toDouble());
 }
 
 QJsonObject ask(const QJsonObject& message)
@@ -140,9 +151,10 @@ public:
 void forwardLog(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     static const char* const levels[] = {"DEBUG", "WARN", "ERROR", "FATAL", "INFO"};
-    pendingLog.append(QString("%1 %2: %3")
-                          .arg(levels[qBound(0, int(type), 4)],
-                               context.category ? context.category : "default", text));
+    pendingLog.append(
+        QJsonArray{double(nowMs), QString("%1 %2: %3")
+                                      .arg(levels[qBound(0, int(type), 4)],
+                                           context.category ? context.category : "default", text)});
 }
 
 const char* toldName(till::ResultState state)
@@ -240,6 +252,12 @@ void runTill(Channel channel, int reverseUnknown, quint64 process)
                               WaitClock::TimePoint deadline) {
         const qint64 until =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Start).count();
+        if (quietWaits > 0 && until < quietUntilMs) {
+            --quietWaits;
+            ++passedWaits;
+            nowMs = qMax(nowMs, until);
+            return;
+        }
         const QJsonObject reply = ask({{"k", "wait"}, {"until", double(until)}});
         if (reply.value("interrupt").toBool() && front) {
             lock.unlock(); // the host's interrupt takes the gate's lock itself
