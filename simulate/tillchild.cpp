@@ -42,8 +42,6 @@ qint64 wallMs()
     return WallStart.toMSecsSinceEpoch() + nowMs + jumpMs;
 }
 
-/// Sends `message` and waits for the parent's answer; a "crash" answer ends the process
-/// here, as SIGKILL would: the parent kills it while it is stopped.
 /// Log lines not sent yet: they ride on the next message, which the parent reads before
 /// anything else of it, so the trace keeps their order without a wake-up each.
 QJsonArray pendingLog;
@@ -82,6 +80,8 @@ void noteQuiet(const QJsonObject& message)
     quietUntilMs = qint64(message.value("quietUntil").toDouble());
 }
 
+/// Sends `message` and waits for the parent's answer; a "crash" answer ends the process
+/// here, as SIGKILL would: the parent kills it while it is stopped.
 QJsonObject ask(const QJsonObject& message)
 {
     send(message);
@@ -286,10 +286,10 @@ void runTill(Channel channel, int reverseUnknown, quint64 process)
     for (;;) {
         bool ok = false;
         const QJsonObject command = link.receive(&ok);
+        noteQuiet(command); // "quit" lets every point of the exit pass
         if (!ok || command.value("k").toString() == "quit") {
             break;
         }
-        noteQuiet(command);
         nowMs = qint64(command.value("now").toDouble());
         jumpMs = qint64(command.value("jump").toDouble());
         oxlenpay::Journal::failingWrites = 0; // a failing disk lasts one operation at most
