@@ -9,12 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-
 #include <QJsonDocument>
-#include <limits>
 
 #include <csignal>
 #include <fcntl.h>
+#include <limits>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
