@@ -1,5 +1,6 @@
 #include "tilllog.h"
 
+#include "messages.h"
 #include "printable.h"
 
 #include <QDateTime>
@@ -33,7 +34,8 @@ void handler(QtMsgType type, const QMessageLogContext& context, const QString& t
     const QDateTime now = QDateTime::currentDateTime();
     const QString time = now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
     std::fprintf(stderr, "%s %s %s: %s\n", time.toUtf8().constData(), level,
-                 context.category ? context.category : "", printable(text).toUtf8().constData());
+                 context.category ? context.category : "",
+                 printable(oxlenpay::messages::capped(text)).toUtf8().constData());
     std::fflush(stderr);
 }
 

@@ -4,6 +4,7 @@
 
 #include "amount.h"
 #include "config.h"
+#include "messages.h"
 #include "settings.h"
 #include "tilljournal.h"
 #include "waitprogress.h"
@@ -20,7 +21,7 @@ namespace {
 
 QJsonObject messageJson(const tr::Tr& message)
 {
-    return {{"key", message.key()}, {"text", message.ru()}};
+    return {{"key", message.key()}, {"text", oxlenpay::messages::capped(message.ru())}};
 }
 
 QString line(const QString& label, const QString& value)

@@ -4,6 +4,7 @@
 #include "interface.h"
 #include "journal.h"
 #include "journalformat.h"
+#include "messages.h"
 #include "tilljournal.h"
 
 #include <QJsonArray>
@@ -27,7 +28,8 @@ Outcome paymentStatus(const QString& paymentId)
     outcome.state = !answered               ? ResultState::Unknown
                     : result.errorCode != 0 ? ResultState::Declined
                                             : ResultState::Approved;
-    const QString text = result.message.ru();
+    // The provider's text, capped as everywhere the till prints it.
+    const QString text = oxlenpay::messages::capped(result.message.ru());
     outcome.customJson = {{"operation", "status"},         {"paymentId", paymentId},
                           {"answered", answered},          {"status", status},
                           {"errorCode", result.errorCode}, {"message", text},

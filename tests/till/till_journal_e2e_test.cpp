@@ -3,6 +3,7 @@
 #include "tillfixture.h"
 
 #include "journal.h"
+#include "rawhttpserver.h"
 
 #include <QElapsedTimer>
 
@@ -408,20 +409,42 @@ TEST_F(TillJournal, HostileTextsAreShownNeverActedOn)
             ASSERT_TRUE(file.record(&row));
         }
     }
-    for (const QStringList& command : {QStringList{"journal"}, QStringList{"journal", "--csv"},
-                                       QStringList{"journal", "report"}}) {
+    // The receipt and status read the provider's own refusal, every hostile text in one.
+    QString refusal;
+    for (const auto& [name, text] : texts) {
+        refusal += text + ' ';
+    }
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{"error_code", 5}, {"error_message", refusal}})
+            .toJson(QJsonDocument::Compact);
+    RawHttpServer provider;
+    provider.script({{"HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n\r\n" + body}});
+    const QString refused = writeConfig("refused.conf", "", provider.url().chopped(1));
+    const QList<QPair<QStringList, int>> commands = {
+        {{"--config", config, "journal"}, 0},
+        {{"--config", config, "journal", "--csv"}, 0},
+        {{"--config", config, "journal", "report"}, 0},
+        {{"--config", refused, "-v", "sale", "--amount", "1.00", "--token", "t"}, 1},
+        {{"--config", refused, "-v", "status", "--rrn", "100000000001"}, 1},
+    };
+    for (const auto& [command, exitCode] : commands) {
         SCOPED_TRACE(command.join(' ').toStdString());
         QProcess process;
-        process.start(TILL_EXECUTABLE, QStringList{"--config", config} + command);
+        process.start(TILL_EXECUTABLE, command);
         ASSERT_TRUE(process.waitForFinished(30000));
-        EXPECT_EQ(process.exitCode(), 0);
-        const QByteArray out = process.readAllStandardOutput();
+        EXPECT_EQ(process.exitCode(), exitCode);
+        const QByteArray out = process.readAllStandardOutput() + process.readAllStandardError();
         for (const char byte : out) {
             ASSERT_TRUE(byte == '\n' || (uchar(byte) >= 0x20 && uchar(byte) != 0x7F))
                 << "control byte " << int(byte);
         }
         EXPECT_FALSE(out.contains("\xe2\x80\xae")) << "no bidi override";
         EXPECT_LT(out.size(), 200 * 1024) << "the 900 KB text is capped";
+        if (exitCode != 0) {
+            EXPECT_TRUE(out.contains("\\x1b[2J")) << "the provider's text is shown, escaped";
+            continue;
+        }
         for (const auto& [name, text] : texts) {
             EXPECT_TRUE(out.contains(("hostile-" + QString(name).replace(' ', '-')).toUtf8()))
                 << name.toStdString() << ": every row is listed";
