@@ -1,6 +1,7 @@
 #include "journalformat.h"
 
 #include "amount.h"
+#include "messages.h"
 #include "printable.h"
 #include "tilljournal.h"
 
@@ -59,7 +60,7 @@ QJsonObject entryJson(const JournalEntry& entry)
             {"state", JournalEntry::stateName(entry.state)},
             {"providerStatus", entry.providerStatus},
             {"key", entry.messageKey},
-            {"providerText", entry.providerText},
+            {"providerText", oxlenpay::messages::capped(entry.providerText)}, // older rows
             {"created", entry.created.toString(Qt::ISODateWithMs)},
             {"changed", entry.changed.toString(Qt::ISODateWithMs)},
             {"firstAnswer", time(entry.firstAnswer)},

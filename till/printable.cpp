@@ -40,6 +40,20 @@ QString printablePage(const QString& page)
     return lines.join('\n');
 }
 
+QByteArray printableJson(const QByteArray& json)
+{
+    // These characters stand only inside strings, where an escape is the same character.
+    QString out;
+    for (const uint code : QString::fromUtf8(json).toUcs4()) {
+        if ((code >= 0x80 && code <= 0x9F) || isBidiOverride(code)) {
+            out += QString("\\u%1").arg(code, 4, 16, QChar('0'));
+        } else {
+            out += QString::fromUcs4(&code, 1);
+        }
+    }
+    return out.toUtf8();
+}
+
 QString csvCell(const QString& value, bool number)
 {
     QString cell = printable(value);

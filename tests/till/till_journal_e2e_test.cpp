@@ -424,6 +424,7 @@ TEST_F(TillJournal, HostileTextsAreShownNeverActedOn)
     const QList<QPair<QStringList, int>> commands = {
         {{"--config", config, "journal"}, 0},
         {{"--config", config, "journal", "--csv"}, 0},
+        {{"--config", config, "journal", "--json"}, 0},
         {{"--config", config, "journal", "report"}, 0},
         {{"--config", refused, "-v", "sale", "--amount", "1.00", "--token", "t"}, 1},
         {{"--config", refused, "-v", "status", "--rrn", "100000000001"}, 1},
