@@ -117,7 +117,7 @@ QString JournalPlace::firstCreatable(bool make, QString* problem) const
         // Beside the configuration only the last folder is made: the host's installation
         // makes the rest. A user's state folders are made whole, as a fresh account has no
         // ~/.local/state yet.
-        const bool wholePath = !m_configured && i > 0;
+        const bool wholePath = i > 0; // only without a journal line are there several
         QString parent = QFileInfo(folder).absolutePath();
         while (wholePath && !QFileInfo::exists(parent) && parent != QDir::rootPath()) {
             parent = QFileInfo(parent).absolutePath();

@@ -299,12 +299,14 @@ void checkJournalPlace(const oxlenpay::JournalPlace& place, QVector<ConfigFindin
                               .arg(journal, unitWrites.join(" and ")),
                           true});
     }
-    if (!QFileInfo(folder).isDir() && !place.isConfigured()) {
-        // inUse() chose it because a sale can make its folder.
-    } else if (!QFileInfo(folder).isDir()) {
-        findings->append({0, QString("journal %1: its folder %2 does not exist: every sale would "
-                                     "be refused; create it owned by the host's user, mode 0750")
-                                 .arg(journal, folder)});
+    if (!QFileInfo(folder).isDir()) {
+        // Without a journal line inUse() chose this place because a sale can make its folder.
+        if (place.isConfigured()) {
+            findings->append({0, QString("journal %1: its folder %2 does not exist: every sale "
+                                         "would be refused; create it owned by the host's "
+                                         "user, mode 0750")
+                                     .arg(journal, folder)});
+        }
     } else if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
         findings->append(
             {0,

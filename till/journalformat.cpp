@@ -1,7 +1,6 @@
 #include "journalformat.h"
 
 #include "amount.h"
-#include "messages.h"
 #include "printable.h"
 #include "tilljournal.h"
 
@@ -60,7 +59,7 @@ QJsonObject entryJson(const JournalEntry& entry)
             {"state", JournalEntry::stateName(entry.state)},
             {"providerStatus", entry.providerStatus},
             {"key", entry.messageKey},
-            {"providerText", oxlenpay::messages::capped(entry.providerText)}, // older rows
+            {"providerText", entry.providerText},
             {"created", entry.created.toString(Qt::ISODateWithMs)},
             {"changed", entry.changed.toString(Qt::ISODateWithMs)},
             {"firstAnswer", time(entry.firstAnswer)},

@@ -62,9 +62,8 @@ void addSettings(const till::TillCommand& command, till::Outcome* outcome)
 int print(const till::Outcome& outcome, bool json)
 {
     // Text from the provider or a journal row is shown, never acted on by the terminal.
-    const QByteArray text =
-        json ? till::printableJson(QJsonDocument(outcome.json()).toJson(QJsonDocument::Indented))
-             : till::printablePage(outcome.receipt()).toUtf8();
+    const QByteArray text = json ? till::printableJson(outcome.json())
+                                 : till::printablePage(outcome.receipt()).toUtf8();
     // An answer that cannot be written (a full disk under `> file`) must not look delivered:
     // the payment id would be lost with it. Written by its length: nothing cuts it short.
     if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||

@@ -1,5 +1,10 @@
 #include "printable.h"
 
+#include "messages.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QVector>
@@ -11,6 +16,28 @@ namespace {
 bool isBidiOverride(uint code)
 {
     return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+QJsonValue cappedStrings(const QJsonValue& value)
+{
+    if (value.isString()) {
+        return oxlenpay::messages::capped(value.toString());
+    }
+    if (value.isArray()) {
+        QJsonArray array;
+        for (const QJsonValue& item : value.toArray()) {
+            array.append(cappedStrings(item));
+        }
+        return array;
+    }
+    if (value.isObject()) {
+        QJsonObject object = value.toObject();
+        for (auto field = object.begin(); field != object.end(); ++field) {
+            field.value() = cappedStrings(field.value());
+        }
+        return object;
+    }
+    return value;
 }
 
 } // namespace
@@ -40,8 +67,12 @@ QString printablePage(const QString& page)
     return lines.join('\n');
 }
 
-QByteArray printableJson(const QByteArray& json)
+QByteArray printableJson(const QJsonObject& object)
 {
+    // Provider texts are the only long strings: capping every string caps them, whichever
+    // field carries them.
+    const QByteArray json =
+        QJsonDocument(cappedStrings(object).toObject()).toJson(QJsonDocument::Indented);
     // These characters stand only inside strings, where an escape is the same character.
     QString out;
     for (const uint code : QString::fromUtf8(json).toUcs4()) {

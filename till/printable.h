@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 
 namespace till {
@@ -10,9 +11,10 @@ namespace till {
 QString printable(const QString& text);
 /// A whole page the same way, keeping its own line breaks.
 QString printablePage(const QString& page);
-/// JSON text with the C1 controls and the bidirectional overrides escaped ("\u202e"): the
-/// same data, which a terminal shows as it is. JSON escapes the other controls itself.
-QByteArray printableJson(const QByteArray& json);
+/// `object` as the till prints JSON: every string capped like a provider's text, and the C1
+/// controls and the bidirectional overrides escaped ("\u202e"), the same data, which a
+/// terminal shows as it is. JSON escapes the other controls itself.
+QByteArray printableJson(const QJsonObject& object);
 /// A CSV cell (RFC 4180), printable, and never read as a formula: a text that begins with
 /// "=", "+", "-", "@", a tab or a carriage return gets a single quote first. `number`: an
 /// amount, whose sign stays.

@@ -4,7 +4,6 @@
 
 #include "amount.h"
 #include "config.h"
-#include "messages.h"
 #include "settings.h"
 #include "tilljournal.h"
 #include "waitprogress.h"
@@ -21,7 +20,7 @@ namespace {
 
 QJsonObject messageJson(const tr::Tr& message)
 {
-    return {{"key", message.key()}, {"text", oxlenpay::messages::capped(message.ru())}};
+    return {{"key", message.key()}, {"text", message.ru()}};
 }
 
 QString line(const QString& label, const QString& value)

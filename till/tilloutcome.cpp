@@ -100,21 +100,20 @@ QJsonObject Outcome::json() const
     if (operation == "fiscal") {
         return {{"operation", operation}, {"success", success()}, {"outcome", nameOf(state)}};
     }
-    return {
-        {"operation", operation},
-        {"success", answer.isSuccess()},
-        {"outcome", nameOf(state)},
-        {"status", int(answer.getStatus())},
-        {"code", answer.getCode()},
-        {"message", QJsonObject{{"key", answer.getMessage().key()},
-                                {"text", oxlenpay::messages::capped(answer.getMessage().ru())}}},
-        {"rrn", answer.getRRN()},
-        {"terminalId", answer.getTerminalId()},
-        {"paymentMethod", int(answer.getPaymentMethod())},
-        {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())},
-        {"transactionId", transactionId},
-        {"paymentId", knownPaymentId()},
-        {"journalRecorded", journalRecorded}};
+    return {{"operation", operation},
+            {"success", answer.isSuccess()},
+            {"outcome", nameOf(state)},
+            {"status", int(answer.getStatus())},
+            {"code", answer.getCode()},
+            {"message",
+             QJsonObject{{"key", answer.getMessage().key()}, {"text", answer.getMessage().ru()}}},
+            {"rrn", answer.getRRN()},
+            {"terminalId", answer.getTerminalId()},
+            {"paymentMethod", int(answer.getPaymentMethod())},
+            {"additionalInfo", QJsonObject::fromVariantMap(answer.getAdditionalInfo())},
+            {"transactionId", transactionId},
+            {"paymentId", knownPaymentId()},
+            {"journalRecorded", journalRecorded}};
 }
 
 QString Outcome::receipt() const
