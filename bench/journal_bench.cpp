@@ -68,4 +68,29 @@ void BM_JournalWholeSale(benchmark::State& state)
 }
 BENCHMARK(BM_JournalWholeSale)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
+// Opening a journal that exists, as every till command and every host start does: the
+// safety checks on the file, the schema's check and the connection's settings.
+void BM_JournalOpenExisting(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    {
+        oxlenpay::Journal journal;
+        if (!journal.open(path)) {
+            qFatal("%s", qPrintable(journal.errorString()));
+        }
+        for (int n = 0; n < 50; ++n) {
+            JournalEntry entry = saleEntry(n);
+            journal.record(&entry);
+        }
+    }
+    for (auto _ : state) {
+        oxlenpay::Journal journal;
+        if (!journal.open(path, oxlenpay::Journal::OpenMode::ExistingOnly)) {
+            state.SkipWithError("open failed");
+        }
+    }
+}
+BENCHMARK(BM_JournalOpenExisting)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
 } // namespace
