@@ -1,6 +1,7 @@
 // The journal's own reader and writer: entries kept across reopening, old ones
 // cleaned, and damaged or foreign files refused with a reason, never a crash.
 #include "journal.h"
+#include "journalowner.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +28,7 @@ namespace {
 
 using oxlenpay::Journal;
 using oxlenpay::JournalEntry;
+using oxlenpay::JournalOwner;
 using State = JournalEntry::State;
 
 JournalEntry entry(const QString& id, State state)
@@ -351,6 +354,30 @@ TEST(Journal, AFileThatVanishesIsMadeAnewWithEveryRow)
     EXPECT_TRUE(journal.record(&next));
     journal.close();
     EXPECT_FALSE(other.isOwnerAlive(rows[0].owner)) << "a closed handle owns nothing";
+}
+
+TEST(Journal, AnOwnerTextThatIsNoTokenIsNeverLookedUp)
+{
+    // A row's owner is text from the file: only the 36 characters of a token may name a lock
+    // file, so no row can point the check (and its unlink) at another path.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("journal.sqlite");
+    Journal journal;
+    ASSERT_TRUE(journal.open(path));
+    const QString token = journal.owner();
+    ASSERT_TRUE(JournalOwner::isAlive(path, token));
+    // A file beside the owners' folder, held as a live owner's would be.
+    const QString bait = "0123456789abcdef0123456789abcdef0";
+    QFile held(dir.filePath(bait));
+    ASSERT_TRUE(held.open(QIODevice::WriteOnly));
+    ASSERT_EQ(::flock(held.handle(), LOCK_EX), 0);
+    for (const QString& text :
+         {QString(), token.left(35), token + "0", token.toUpper(), "../" + bait,
+          token.left(35) + QChar(0), token.left(35) + "/", token.left(35) + QChar(0x0660)}) {
+        EXPECT_FALSE(JournalOwner::isAlive(path, text)) << text.toStdString();
+    }
+    EXPECT_TRUE(QFile::exists(dir.filePath(bait))) << "nothing outside the folder is removed";
+    EXPECT_TRUE(JournalOwner::isAlive(path, token));
 }
 
 TEST(Journal, FilesNothingCanChangeAreRefusedBeforeSqliteMapsThem)
