@@ -93,8 +93,10 @@ bool IniFile::refresh()
         identity == m_identity) {
         return false;
     }
+    // Unbuffered: read straight into the text, without the 16 KiB buffer a buffered read
+    // allocates and fills first, for a file of a few hundred bytes.
     QFile file(m_path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         qCWarning(strovaConfig).noquote() << QStringLiteral("cannot read configuration file %1: %2")
                                                  .arg(m_path, file.errorString());
         return false;
