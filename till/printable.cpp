@@ -73,14 +73,14 @@ QByteArray printableJson(const QJsonObject& object)
     // field carries them.
     const QByteArray json =
         QJsonDocument(cappedStrings(object).toObject()).toJson(QJsonDocument::Indented);
-    // These characters stand only inside strings, where an escape is the same character.
+    // These characters stand only inside strings, where an escape is the same character;
+    // all of them are single UTF-16 units.
     QString out;
-    for (const uint code : QString::fromUtf8(json).toUcs4()) {
-        if ((code >= 0x80 && code <= 0x9F) || isBidiOverride(code)) {
-            out += QString("\\u%1").arg(code, 4, 16, QChar('0'));
-        } else {
-            out += QString::fromUcs4(&code, 1);
-        }
+    for (const QChar c : QString::fromUtf8(json)) {
+        const uint code = c.unicode();
+        out += (code >= 0x80 && code <= 0x9F) || isBidiOverride(code)
+                   ? QString("\\u%1").arg(code, 4, 16, QChar('0'))
+                   : QString(c);
     }
     return out.toUtf8();
 }

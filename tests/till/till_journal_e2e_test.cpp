@@ -394,10 +394,12 @@ TEST_F(TillJournal, HostileTextsAreShownNeverActedOn)
         {"command", "$(id>/tmp/x)"},
         {"huge", QString(900 * 1024, 'x')},
     };
+    QString refusal; // the provider's refusal that the receipt and status read: every text
     {
         oxlenpay::Journal file;
         ASSERT_TRUE(file.open(journalPath("hostile.conf"))) << file.errorString().toStdString();
         for (const auto& [name, text] : texts) {
+            refusal += text + ' ';
             oxlenpay::JournalEntry row;
             row.id = "hostile-" + QString(name).replace(' ', '-');
             row.operation = oxlenpay::JournalEntry::Operation::Sale;
@@ -408,11 +410,6 @@ TEST_F(TillJournal, HostileTextsAreShownNeverActedOn)
             row.providerText = text;
             ASSERT_TRUE(file.record(&row));
         }
-    }
-    // The receipt and status read the provider's own refusal, every hostile text in one.
-    QString refusal;
-    for (const auto& [name, text] : texts) {
-        refusal += text + ' ';
     }
     const QByteArray body =
         QJsonDocument(QJsonObject{{"error_code", 5}, {"error_message", refusal}})
